@@ -1,0 +1,235 @@
+#include "Unit1/unit1.h"
+
+#include <algorithm>
+
+#include "Unit2/unit2.h"
+#include "common/application.h"
+#include "common/helpers.h"
+#include "common/state.h"
+#include "common/text.h"
+#include "platform/platform.h"
+#include "resources/layout.h"
+#include "store/jet.h"
+#include "store/sequences.h"
+
+namespace {
+
+constexpr char16_t kStartCaption[] = u"开始转动";
+constexpr char16_t kStopCaption[] = u"停止转动";
+constexpr char16_t kCaption[] = u"青枫大转盘";
+constexpr char16_t kStoreFile[] = u"cs.db";
+constexpr char16_t kDefaultRoster[] = u"名单.txt";
+constexpr int kCandidateLimit = 10;
+constexpr int kShowingTicks = 10;
+constexpr int kStepPauseMilliseconds = 10;
+constexpr std::size_t kTooltipLimit = 127;
+
+// A spin draws only among the least-drawn rows: the first ten of the order.
+int CandidateCount(int recordCount) { return std::min(recordCount, kCandidateLimit); }
+
+}  // namespace
+
+std::optional<std::u16string> TOpenDialog::Execute(platform::Platform& desktop) const {
+    return desktop.openFileDialog(Filter);
+}
+
+TForm1::TForm1(platform::Platform& desktop)
+    : desktop_(desktop),
+      window_(desktop.createWindow(layout::kForm1)),
+      lbl1(window_->control("lbl1")),
+      btn1(window_->control("btn1")) {
+    Form1 = this;
+    btn1.onClick([this] { Guarded([this] { btn1Click(); }); });
+    window_->onFrameKnown([this] { PlaceAtCorner(); });
+    desktop_.startTimer(1000, [this] { Guarded([this] { tmr1Timer(); }); });
+    CreateTrayIcon();
+    Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::CreateTrayIcon() {
+    const auto item = [this](std::u16string caption, void (TForm1::*handler)()) {
+        return platform::MenuItem{std::move(caption), [this, handler] { Guarded([this, handler] { (this->*handler)(); }); }};
+    };
+    std::u16string tooltip = ApplicationTitle();
+    if (tooltip.size() > kTooltipLimit) tooltip.resize(kTooltipLimit);
+    desktop_.showTrayIcon(tooltip, {
+                                       item(u"显示大转盘(&S)", &TForm1::N1Click),
+                                       item(u"导入名单(&M)", &TForm1::N3Click),
+                                       item(u"清除次数(&Q)", &TForm1::N2Click),
+                                       item(u"关闭(&C)", &TForm1::C1Click),
+                                       item(kHomePageHost, &TForm1::SiteLink1Click),
+                                       item(u"下载更多免费软件", &TForm1::N4Click),
+                                       item(u"下载最新版", &TForm1::N5Click),
+                                       item(u"联系作者定制软件", &TForm1::N6Click),
+                                   });
+}
+
+int TForm1::Top() const { return window_->outerRect().top; }
+int TForm1::Left() const { return window_->outerRect().left; }
+int TForm1::Width() const { return window_->outerRect().width; }
+int TForm1::Height() const { return window_->outerRect().height; }
+void TForm1::Show() { window_->show(); }
+void TForm1::Hide() { window_->hide(); }
+bool TForm1::Showing() const { return window_->isShowing(); }
+
+// Flush with the right edge of the screen, the bottom 50 pixels above its
+// bottom edge, by the outer size.
+void TForm1::PlaceAtCorner() {
+    const platform::Size screen = desktop_.screenSize();
+    window_->moveTo(screen.width - Width(), screen.height - Height() - 50);
+}
+
+void TForm1::FormCreate() {
+    Randomize();
+    ElapsedTicks = 0;
+    ShownTicks = 0;
+    PlaceAtCorner();
+    Spinning = false;
+    const std::filesystem::path store = AppFilePath(kStoreFile);
+    RemoveTemporaryStore(store);
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(store, ec))) {
+        const std::filesystem::path rosterFile = AppFilePath(kDefaultRoster);
+        std::optional<Roster> roster;
+        if (std::filesystem::exists(rosterFile, ec)) roster = ReadRosterFile(rosterFile);
+        CreateStore(ADOConnection1, ADOQuery1, store, roster ? &*roster : nullptr);
+    }
+    OpenRosterView(ADOConnection1, ADOQuery1, store);
+}
+
+void TForm1::btn1Click() {
+    if (ADOQuery1.RecordCount() == 0) {
+        ShowNotice(u"请选导入名单");
+        return;
+    }
+    // The stopping press has cleared Spinning but its spin has not yet seen it:
+    // a press now would start a second spin inside the first, and the one name
+    // would be recorded twice.
+    if (!Spinning && spinLoopRunning_) return;
+    ShownTicks = 0;
+    Spinning = !Spinning;
+    btn1.setText(Spinning ? kStopCaption : kStartCaption);
+    if (!Spinning) return;  // the spin further up the call chain ends at its next step
+
+    const int n = CandidateCount(ADOQuery1.RecordCount());
+    spinLoopRunning_ = true;
+    try {
+        while (Spinning) {
+            // A command run inside the spin may have replaced the roster with a
+            // shorter one: rows are drawn only from what is there now.
+            const int available = std::min(n, ADOQuery1.RecordCount());
+            if (available == 0) {
+                Spinning = false;
+                break;
+            }
+            ADOQuery1.SetRecNo(Random(available) + 1);
+            lbl1.setText(TrimControl(ADOQuery1.FieldAsText("xm")));
+            desktop_.processMessages();
+            desktop_.pause(kStepPauseMilliseconds);
+        }
+    } catch (...) {
+        spinLoopRunning_ = false;
+        Spinning = false;
+        btn1.setText(kStartCaption);
+        throw;
+    }
+    spinLoopRunning_ = false;
+    btn1.setText(kStartCaption);
+    if (ADOQuery1.RecordCount() == 0) return;
+
+    if (ADOQuery1.Locate("xm", lbl1.text())) {
+        ADOQuery1.Edit();
+        ADOQuery1.SetField("c", ADOQuery1.FieldAsInteger("c") + 1);
+        ADOQuery1.Post();
+    }
+}
+
+void TForm1::tmr1Timer() {
+    ++ElapsedTicks;
+    ++ShownTicks;
+    if (ShownTicks <= kShowingTicks) {
+        if (!Showing()) window_->bringToTop();
+        window_->setCaption(kCaption + (u"(" + SecondsToHMS(ElapsedTicks) + u")"));
+        Show();
+        if (ElapsedTicks % 5 == 0) {
+            window_->makeTopmost();
+            window_->bringToTop();
+        }
+        return;
+    }
+    if (Form2 == nullptr) return;  // a box shown while the windows are still being made
+    platform::Window& badge = Form2->window();
+    if (!badge.isShowing()) {
+        TForm2::YXForm_FromResource(*Form2, u"PNG", u"EXEFILE", 0);
+        badge.show();
+        badge.moveTo(desktop_.screenSize().width - Form2->Width(), Top() + Height() / 2);
+        Hide();
+        badge.bringToTop();
+    }
+    if (ElapsedTicks % 5 == 0) {
+        badge.makeTopmost();
+        badge.bringToTop();
+    }
+}
+
+void TForm1::N1Click() {
+    ShownTicks = 0;
+    Show();
+    Form2->Hide();
+}
+
+void TForm1::N3Click() {
+    const std::optional<std::u16string> chosen = OpenDialog1.Execute(desktop_);
+    if (!chosen) return;
+    // Everything that can fail about the file is found out before the store is
+    // touched; the new store is then built beside the old one and replaces it
+    // only when it is complete.
+    const Roster roster = ReadRosterFile(std::filesystem::path(*chosen));
+    const std::filesystem::path store = AppFilePath(kStoreFile);
+    ADOConnection1.Close();
+    try {
+        CreateStore(ADOConnection1, ADOQuery1, store, &roster);
+    } catch (...) {
+        OpenRosterView(ADOConnection1, ADOQuery1, store);
+        throw;
+    }
+    OpenRosterView(ADOConnection1, ADOQuery1, store);
+}
+
+void TForm1::N2Click() {
+    ADOQuery1.First();
+    ADOQuery1.SetSort(u"");
+    // Every count is reset, or after an error none is.
+    ADOConnection1.BeginTrans();
+    try {
+        while (!ADOQuery1.Eof()) {
+            ADOQuery1.Edit();
+            ADOQuery1.SetField("c", 0);
+            ADOQuery1.Post();
+            ADOQuery1.Next();
+        }
+        ADOConnection1.CommitTrans();
+    } catch (...) {
+        ADOConnection1.RollbackTrans();
+        try {
+            ADOQuery1.Requery();
+            ADOQuery1.SetSort(kSortByCount);
+        } catch (...) {
+        }
+        throw;
+    }
+    ADOQuery1.SetSort(kSortByCount);
+    ShowNotice(u"已清除记录");
+}
+
+void TForm1::C1Click() { window_->close(); }
+
+void TForm1::OpenHomePage() { OpenInShell(kHomePage, u"", kShowNormal); }
+void TForm1::SiteLink1Click() { OpenHomePage(); }
+void TForm1::N4Click() { OpenHomePage(); }
+void TForm1::N5Click() { OpenHomePage(); }
+void TForm1::N6Click() { OpenHomePage(); }

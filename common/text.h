@@ -1,0 +1,36 @@
+#pragma once
+// UTF-16 text helpers and the program's own error type.
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+// Every character up to U+0020 (blanks and control characters) removed from
+// both ends; other spaces, such as U+3000, stay.
+std::u16string TrimControl(std::u16string_view text);
+
+// Strict UTF-8 to UTF-16; invalid sequences become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// True when bytes are UTF-8 as a whole (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+std::u16string ToU16(int value);
+
+// A failure the program reports in its own words.
+class Error : public std::exception {
+public:
+    explicit Error(std::u16string message);
+    const std::u16string& message() const noexcept { return message_; }
+    const char* what() const noexcept override { return utf8_.c_str(); }
+
+private:
+    std::u16string message_;
+    std::string utf8_;
+};
+
+// The message of any exception, as UTF-16.
+std::u16string MessageOf(const std::exception& error);

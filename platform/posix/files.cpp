@@ -1,0 +1,80 @@
+// Kernel services on a POSIX system: the legacy code page and file replacement.
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+// The locale's 8-bit code page, or GB18030 where it names none.
+std::string LegacyCodeSet() {
+    const char* name = nl_langinfo(CODESET);
+    const std::string codeSet = name == nullptr ? "" : name;
+    if (codeSet.empty() || codeSet == "UTF-8" || codeSet == "utf8" || codeSet == "ANSI_X3.4-1968" ||
+        codeSet == "ASCII" || codeSet == "US-ASCII") {
+        return "GB18030";
+    }
+    return codeSet;
+}
+
+}  // namespace
+
+std::u16string DecodeSystemCodePage(std::string_view bytes) {
+    std::u16string out;
+    iconv_t converter = iconv_open("UTF-16LE", LegacyCodeSet().c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) converter = iconv_open("UTF-16LE", "GB18030");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        for (const char byte : bytes) {
+            out.push_back(static_cast<unsigned char>(byte) < 0x80 ? static_cast<char16_t>(byte) : char16_t{0xFFFD});
+        }
+        return out;
+    }
+    out.reserve(bytes.size());
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char buffer[4096];
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
+        for (char* p = buffer; p + 1 < outPtr; p += 2) {
+            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
+                                                (static_cast<unsigned char>(p[1]) << 8)));
+        }
+        if (rc == static_cast<std::size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            // An invalid or cut-off sequence: one replacement character, then on.
+            out.push_back(0xFFFD);
+            ++in;
+            --inLeft;
+            iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    iconv_close(converter);
+    return out;
+}
+
+void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        throw std::filesystem::filesystem_error("rename", from, to, std::error_code(errno, std::generic_category()));
+    }
+    // The rename itself is made durable by syncing the directory that holds it.
+    const std::filesystem::path directory = to.has_parent_path() ? to.parent_path() : std::filesystem::path(".");
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,150 @@
+#include "platform/qt/qt_platform.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include "platform/qt/qt_window.h"
+#include "resources/layout.h"
+
+namespace platform::qt {
+
+namespace {
+
+QIcon ProgramIcon() { return QIcon(QStringLiteral(":/ICON/MAINICON")); }
+
+}  // namespace
+
+QtPlatform::QtPlatform() {
+    // Message boxes and dialogs may be the only windows left while the draw
+    // window is folded away: closing them must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(ProgramIcon());
+}
+
+QtPlatform::~QtPlatform() = default;
+
+std::unique_ptr<Window> QtPlatform::createWindow(const layout::Form& form) {
+    const bool main = mainWidget_.isNull();
+    auto window = std::make_unique<QtWindow>(form, *this, main);
+    if (main) mainWidget_ = window->widget();
+    return window;
+}
+
+Size QtPlatform::screenSize() const {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return {};
+    return Size{screen->geometry().width(), screen->geometry().height()};
+}
+
+void QtPlatform::processMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void QtPlatform::pause(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
+
+void QtPlatform::startTimer(int periodMilliseconds, Handler onTick) {
+    auto* timer = new QTimer(&owner_);
+    timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer, &QTimer::timeout, &owner_, [onTick = std::move(onTick)] { onTick(); });
+    timer->start(periodMilliseconds);
+}
+
+void QtPlatform::messageBox(const std::u16string& text, const std::u16string& caption, MessageIcon icon) {
+    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Information, ToQ(caption),
+                    ToQ(text), QMessageBox::Ok);
+    // Above the draw window, which stays on top of everything else.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+}
+
+bool QtPlatform::trayAvailable() const { return tray_ != nullptr && QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void QtPlatform::popupMenu(const QPoint& at) {
+    if (!menu_) return;
+    QCoreApplication::processEvents();
+    QAction* chosen = menu_->exec(at);
+    if (chosen == nullptr) return;
+    const auto index = static_cast<std::size_t>(chosen->data().toInt());
+    if (index < items_.size() && items_[index].onClick) items_[index].onClick();
+}
+
+void QtPlatform::showTrayIcon(const std::u16string& tooltip, std::vector<MenuItem> menu) {
+    items_ = std::move(menu);
+    menu_ = std::make_unique<QMenu>();
+    menu_->setObjectName(QStringLiteral("PopupMenu1"));
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        QAction* action = menu_->addAction(ToQ(items_[i].caption));
+        action->setData(static_cast<int>(i));
+    }
+    tray_ = new QSystemTrayIcon(ProgramIcon(), &owner_);
+    tray_->setObjectName(QStringLiteral("TrayIcon1"));
+    tray_->setToolTip(ToQ(tooltip));
+    QObject::connect(tray_, &QSystemTrayIcon::activated, &owner_, [this](QSystemTrayIcon::ActivationReason reason) {
+        // The right button opens the menu; the other buttons and double clicks do nothing.
+        if (reason == QSystemTrayIcon::Context) popupMenu(QCursor::pos());
+    });
+    tray_->show();
+}
+
+std::optional<std::u16string> QtPlatform::openFileDialog(const std::u16string& filter) {
+    const QString text = ToQ(filter);
+    const qsizetype bar = text.indexOf(u'|');
+    const QString nameFilter =
+        bar < 0 ? text : QStringLiteral("%1 (%2)").arg(text.left(bar), text.mid(bar + 1).replace(u';', u' '));
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(nameFilter);
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return FromQ(dialog.selectedFiles().constFirst());
+}
+
+bool QtPlatform::shellOpen(const std::u16string& target, const std::u16string&, const std::u16string&, int) {
+    return QDesktopServices::openUrl(QUrl::fromUserInput(ToQ(target)));
+}
+
+std::optional<std::vector<std::uint8_t>> QtPlatform::resource(const std::u16string& name, const std::u16string& type) {
+    QFile file(QStringLiteral(":/%1/%2").arg(ToQ(type), ToQ(name)));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+std::optional<Image> QtPlatform::decodeImage(const std::vector<std::uint8_t>& bytes) {
+    QImage image = QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
+    if (image.isNull()) return std::nullopt;
+    image = image.convertToFormat(QImage::Format_ARGB32);
+    Image result{image.width(), image.height(), {}};
+    result.pixels.reserve(static_cast<std::size_t>(image.width()) * static_cast<std::size_t>(image.height()));
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        result.pixels.insert(result.pixels.end(), line, line + image.width());
+    }
+    return result;
+}
+
+std::filesystem::path QtPlatform::executablePath() const {
+    return std::filesystem::path(FromQ(QCoreApplication::applicationFilePath()));
+}
+
+void QtPlatform::requestQuit() { QCoreApplication::exit(0); }
+
+int QtPlatform::run(Window& mainWindow) {
+    mainWindow.show();
+    return QApplication::exec();
+}
+
+}  // namespace platform::qt

@@ -1,0 +1,283 @@
+#include "platform/qt/qt_window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRegion>
+#include <QTimer>
+#include <QWindow>
+
+#include "platform/qt/qt_platform.h"
+#include "resources/layout.h"
+
+namespace platform::qt {
+
+namespace {
+
+QString View(std::u16string_view text) { return ToQ(std::u16string(text)); }
+
+// Faces to fall back on, in order, where the named one is not installed.
+const QStringList kCjkFallbacks = {"NSimSun", "SimSun", "Noto Serif CJK SC", "Noto Sans CJK SC",
+                                   "WenQuanYi Zen Hei", "WenQuanYi Micro Hei", "AR PL UMing CN"};
+
+template <typename Widget>
+class WidgetControl : public Control {
+public:
+    explicit WidgetControl(Widget* widget) : widget_(widget) {}
+    void setText(const std::u16string& text) override { widget_->setText(ToQ(text)); }
+    std::u16string text() const override { return FromQ(widget_->text()); }
+    void onClick(Handler handler) override {
+        if constexpr (std::is_base_of_v<QPushButton, Widget>) {
+            QObject::connect(widget_, &QPushButton::clicked, widget_, [handler = std::move(handler)] { handler(); });
+        }
+    }
+
+private:
+    Widget* widget_;
+};
+
+Qt::WindowFlags FlagsOf(const layout::Form& form) {
+    Qt::WindowFlags flags;
+    if (form.bordered) {
+        flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                Qt::WindowCloseButtonHint;
+        if (form.minimizeBox) flags |= Qt::WindowMinimizeButtonHint;
+        if (form.maximizeBox) flags |= Qt::WindowMaximizeButtonHint;
+    } else {
+        flags = Qt::FramelessWindowHint | (form.taskbarButton ? Qt::Window : Qt::Tool);
+    }
+    if (form.topmost) flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+
+// The parts of the image that are not fully transparent.
+QRegion OpaqueRegion(const QImage& image) {
+    QRegion region;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        int x = 0;
+        while (x < image.width()) {
+            while (x < image.width() && qAlpha(line[x]) == 0) ++x;
+            const int start = x;
+            while (x < image.width() && qAlpha(line[x]) != 0) ++x;
+            if (x > start) region += QRect(start, y, x - start, 1);
+        }
+    }
+    return region;
+}
+
+}  // namespace
+
+QFont ToQFont(const layout::Font& font) {
+    QFont qfont;
+    QStringList families{View(font.face)};
+    if (font.charset == layout::kGb2312Charset) families += kCjkFallbacks;
+    qfont.setFamilies(families);
+    qfont.setPixelSize(font.pixelHeight);
+    qfont.setBold(font.bold);
+    return qfont;
+}
+
+FormWidget::FormWidget(const layout::Form& form, QtPlatform& desktop, bool mainWindow)
+    : QWidget(nullptr, FlagsOf(form)), desktop_(desktop), mainWindow_(mainWindow) {
+    setObjectName(QString::fromUtf8(form.name.data(), static_cast<qsizetype>(form.name.size())));
+    setWindowTitle(View(form.caption));
+    setFont(ToQFont(form.font));
+    resize(form.clientWidth, form.clientHeight);
+    if (!form.bordered) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+}
+
+void FormWidget::setImage(QImage image) {
+    image_ = std::move(image);
+    setFixedSize(image_.size());
+    setMask(OpaqueRegion(image_));
+    update();
+}
+
+void FormWidget::closeEvent(QCloseEvent* event) {
+    if (!mainWindow_) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // The window stays until the program ends: a spin that is running goes on
+    // until it is stopped and its draw recorded.
+    event->ignore();
+    desktop_.requestQuit();
+}
+
+void FormWidget::mousePressEvent(QMouseEvent* event) {
+    if (mouseDown) {
+        const MouseButton button = event->button() == Qt::RightButton    ? MouseButton::Right
+                                   : event->button() == Qt::MiddleButton ? MouseButton::Middle
+                                                                         : MouseButton::Left;
+        const QPoint at = event->position().toPoint();
+        mouseDown(button, at.x(), at.y());
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void FormWidget::paintEvent(QPaintEvent* event) {
+    if (image_.isNull()) {
+        QWidget::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, image_);
+}
+
+void FormWidget::contextMenuEvent(QContextMenuEvent* event) {
+    // Without a notification area the menu would be out of reach: it opens here instead.
+    if (mainWindow_ && !desktop_.trayAvailable()) {
+        desktop_.popupMenu(event->globalPos());
+        return;
+    }
+    QWidget::contextMenuEvent(event);
+}
+
+bool FormWidget::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+        case QEvent::Show:
+            // The window manager sets the frame a moment after the window maps;
+            // look again shortly in case no event reports it.
+            for (int delay : {20, 60, 150, 400, 1000}) QTimer::singleShot(delay, this, [this] { checkFrame(); });
+            [[fallthrough]];
+        case QEvent::Move:
+        case QEvent::Resize:
+            checkFrame();
+            break;
+        default:
+            break;
+    }
+    return handled;
+}
+
+void FormWidget::checkFrame() {
+    if (frameKnownFired_ || !frameKnown || !isVisible()) return;
+    if (frameGeometry().size() == geometry().size()) return;
+    frameKnownFired_ = true;
+    frameKnown();
+}
+
+QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindow)
+    : widget_(new FormWidget(form, desktop, mainWindow)) {
+    for (const layout::Element& element : form.elements) {
+        const QString text = View(element.text);
+        const QString name = QString::fromUtf8(element.name.data(), static_cast<qsizetype>(element.name.size()));
+        std::unique_ptr<Control> control;
+        QWidget* child = nullptr;
+        if (element.kind == layout::Kind::Label) {
+            auto* label = new QLabel(text, widget_);
+            if (element.centred) label->setAlignment(Qt::AlignCenter);
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::WindowText, QColor(static_cast<QRgb>(element.font.colour)));
+            label->setPalette(palette);
+            control = std::make_unique<WidgetControl<QLabel>>(label);
+            child = label;
+        } else {
+            auto* button = new QPushButton(text, widget_);
+            control = std::make_unique<WidgetControl<QPushButton>>(button);
+            child = button;
+        }
+        child->setObjectName(name);
+        child->setFont(ToQFont(element.font));
+        child->setGeometry(element.left, element.top, element.width, element.height);
+        controls_.emplace(std::string(element.name), std::move(control));
+    }
+}
+
+QtWindow::~QtWindow() { delete widget_.data(); }
+
+void QtWindow::show() {
+    if (!widget_->isVisible()) {
+        widget_->show();
+        widget_->raise();
+        widget_->activateWindow();
+        return;
+    }
+    widget_->raise();
+    // An already visible window takes the focus only from this program's own
+    // windows, never from the program the user is working in.
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive) widget_->activateWindow();
+}
+
+void QtWindow::hide() { widget_->hide(); }
+
+bool QtWindow::isShowing() const { return widget_->isVisible(); }
+
+void QtWindow::bringToTop() { widget_->raise(); }
+
+void QtWindow::makeTopmost() {
+    // Through the native window, so the widget is not hidden and shown again
+    // (as QWidget::setWindowFlags does): the state is re-sent to the window
+    // manager, and position, size and focus stay.
+    if (QWindow* window = widget_->windowHandle()) window->setFlags(window->flags() | Qt::WindowStaysOnTopHint);
+}
+
+void QtWindow::setCaption(const std::u16string& caption) { widget_->setWindowTitle(ToQ(caption)); }
+
+std::u16string QtWindow::caption() const { return FromQ(widget_->windowTitle()); }
+
+Rect QtWindow::outerRect() const {
+    const QRect frame = widget_->frameGeometry();
+    return Rect{frame.x(), frame.y(), frame.width(), frame.height()};
+}
+
+void QtWindow::moveTo(int left, int top) { widget_->move(left, top); }
+
+void QtWindow::resize(int width, int height) {
+    const QSize frame = widget_->frameGeometry().size() - widget_->geometry().size();
+    widget_->resize(width - frame.width(), height - frame.height());
+}
+
+void QtWindow::setLayeredImage(const PremultipliedBitmap& bitmap, int left, int top) {
+    QImage image(bitmap.width, bitmap.height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < bitmap.height; ++y) {
+        std::copy_n(bitmap.pixels.begin() + static_cast<std::ptrdiff_t>(y) * bitmap.width, bitmap.width,
+                    reinterpret_cast<QRgb*>(image.scanLine(y)));
+    }
+    widget_->setImage(std::move(image));
+    widget_->move(left, top);
+}
+
+void QtWindow::post(PostedMessage message) {
+    QPointer<FormWidget> widget = widget_;
+    switch (message) {
+        case PostedMessage::LeftButtonUp:
+            QTimer::singleShot(0, widget_, [this] {
+                if (click_) click_();
+            });
+            break;
+        case PostedMessage::SysCommandMove:
+            QTimer::singleShot(0, widget_, [widget] {
+                if (widget && widget->isVisible() && widget->windowHandle()) widget->windowHandle()->startSystemMove();
+            });
+            break;
+    }
+}
+
+void QtWindow::close() { widget_->close(); }
+
+Control& QtWindow::control(std::string_view name) {
+    const auto found = controls_.find(name);
+    if (found == controls_.end()) throw std::out_of_range("no control " + std::string(name));
+    return *found->second;
+}
+
+void QtWindow::onClick(Handler handler) { click_ = std::move(handler); }
+
+void QtWindow::onMouseDown(std::function<void(MouseButton, int, int)> handler) {
+    widget_->mouseDown = std::move(handler);
+}
+
+void QtWindow::onFrameKnown(Handler handler) { widget_->frameKnown = std::move(handler); }
+
+}  // namespace platform::qt

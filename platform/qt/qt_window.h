@@ -1,0 +1,81 @@
+#pragma once
+// A window of the platform layer, made of Qt widgets from a layout::Form.
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace layout {
+struct Form;
+struct Font;
+}  // namespace layout
+
+namespace platform::qt {
+
+class QtPlatform;
+
+class FormWidget : public QWidget {
+public:
+    FormWidget(const layout::Form& form, QtPlatform& desktop, bool mainWindow);
+
+    void setImage(QImage image);
+
+    std::function<void(MouseButton, int, int)> mouseDown;
+    std::function<void()> frameKnown;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void checkFrame();
+
+    QtPlatform& desktop_;
+    bool mainWindow_;
+    bool frameKnownFired_ = false;
+    QImage image_;
+};
+
+class QtWindow : public Window {
+public:
+    QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindow);
+    ~QtWindow() override;
+
+    void show() override;
+    void hide() override;
+    bool isShowing() const override;
+    void bringToTop() override;
+    void makeTopmost() override;
+    void setCaption(const std::u16string& caption) override;
+    std::u16string caption() const override;
+    Rect outerRect() const override;
+    void moveTo(int left, int top) override;
+    void resize(int width, int height) override;
+    void setLayeredImage(const PremultipliedBitmap& bitmap, int left, int top) override;
+    void post(PostedMessage message) override;
+    void close() override;
+    Control& control(std::string_view name) override;
+    void onClick(Handler handler) override;
+    void onMouseDown(std::function<void(MouseButton, int x, int y)> handler) override;
+    void onFrameKnown(Handler handler) override;
+
+    QWidget* widget() const { return widget_.data(); }
+
+private:
+    QPointer<FormWidget> widget_;
+    std::map<std::string, std::unique_ptr<Control>, std::less<>> controls_;
+    Handler click_;
+};
+
+QFont ToQFont(const layout::Font& font);
+
+}  // namespace platform::qt

@@ -1,0 +1,571 @@
+#include "store/db.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <numeric>
+
+#include "common/text.h"
+
+namespace {
+
+constexpr int kBusyWaitMilliseconds = 5000;
+constexpr int kXm = 0;
+constexpr int kC = 1;
+
+std::u16string Lower(std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& ch : out) {
+        if (ch >= u'A' && ch <= u'Z') ch = static_cast<char16_t>(ch + 32);
+    }
+    return out;
+}
+
+std::u16string Trim(std::u16string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t')) ++begin;
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
+    return std::u16string(text.substr(begin, end - begin));
+}
+
+[[noreturn]] void ThrowSqlite(sqlite3* db, std::u16string_view what) {
+    std::u16string message(what);
+    if (db != nullptr) {
+        message += u"：";
+        message += Utf8ToUtf16(sqlite3_errmsg(db));
+    }
+    throw Error(std::move(message));
+}
+
+void Exec(sqlite3* db, const char* sql) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        ThrowSqlite(db, u"名单库出错");
+    }
+}
+
+sqlite3_stmt* Prepare(sqlite3* db, const std::u16string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare16_v2(db, sql.c_str(), static_cast<int>(sql.size() * sizeof(char16_t)),
+                             &statement, nullptr) != SQLITE_OK) {
+        throw Error(Utf8ToUtf16(sqlite3_errmsg(db)));
+    }
+    return statement;
+}
+
+// Runs a prepared statement that returns no rows, then resets it for reuse.
+void Step(sqlite3* db, sqlite3_stmt* statement) {
+    const int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) ThrowSqlite(db, u"名单库写入失败");
+}
+
+std::u16string Column16(sqlite3_stmt* statement, int column) {
+    const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(statement, column));
+    if (text == nullptr) return {};
+    return std::u16string(text, static_cast<std::size_t>(sqlite3_column_bytes16(statement, column)) / 2);
+}
+
+// "<table>" out of "select * from <table>", the one query the view runs.
+std::u16string TableOfSelect(std::u16string_view sql) {
+    const std::u16string text = Trim(sql);
+    const std::u16string prefix = u"select * from ";
+    if (Lower(text).rfind(prefix, 0) != 0) {
+        throw Error(u"名单视图只能运行“select * from 表名”：" + text);
+    }
+    std::u16string table = Trim(std::u16string_view(text).substr(prefix.size()));
+    if (table.empty() || !std::all_of(table.begin(), table.end(), [](char16_t ch) {
+            return (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z') ||
+                   (ch >= u'0' && ch <= u'9') || ch == u'_';
+        })) {
+        throw Error(u"名单视图的表名无效：" + table);
+    }
+    return table;
+}
+
+}  // namespace
+
+ConnectionString ParseConnectionString(std::u16string_view text) {
+    ConnectionString result;
+    std::size_t begin = 0;
+    while (begin <= text.size()) {
+        std::size_t end = text.find(u';', begin);
+        if (end == std::u16string_view::npos) end = text.size();
+        const std::u16string_view part = text.substr(begin, end - begin);
+        const std::size_t equals = part.find(u'=');
+        if (equals != std::u16string_view::npos) {
+            const std::u16string key = Lower(Trim(part.substr(0, equals)));
+            std::u16string value = Trim(part.substr(equals + 1));
+            if (key == u"provider") {
+                result.provider = std::move(value);
+            } else if (key == u"data source") {
+                result.dataSource = std::move(value);
+            } else if (key == u"jet oledb:database password") {
+                result.password = std::move(value);
+            }
+        }
+        begin = end + 1;
+    }
+    return result;
+}
+
+// ---- connection ----
+
+TADOConnection::~TADOConnection() { Close(); }
+
+sqlite3* TADOConnection::RequireOpen() const {
+    if (db_ == nullptr) {
+        throw Error(lastError_.empty() ? std::u16string(u"名单库没有连接") : lastError_);
+    }
+    return db_;
+}
+
+void TADOConnection::Open() {
+    Close();
+    const ::ConnectionString parts = ParseConnectionString(ConnectionString);
+    path_ = std::filesystem::path(parts.dataSource);
+    const std::u16string where = u"打不开名单库“" + path_.u16string() + u"”";
+    try {
+        if (parts.dataSource.empty()) throw Error(where + u"：连接串里没有 Data Source");
+        if (!parts.password.empty()) throw Error(where + u"：名单库不设密码");
+        std::error_code ec;
+        const auto status = std::filesystem::status(path_, ec);
+        if (!std::filesystem::exists(status)) throw Error(where + u"：文件不存在");
+        if (!std::filesystem::is_regular_file(status)) throw Error(where + u"：这不是一个文件");
+
+        sqlite3* db = nullptr;
+        const int rc = sqlite3_open_v2(reinterpret_cast<const char*>(path_.u8string().c_str()), &db,
+                                       SQLITE_OPEN_READWRITE, nullptr);
+        if (rc != SQLITE_OK) {
+            const std::u16string reason = Utf8ToUtf16(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+            sqlite3_close_v2(db);
+            throw Error(where + u"：" + reason);
+        }
+        sqlite3_busy_timeout(db, kBusyWaitMilliseconds);
+        // Every posted draw is on disk before its handler returns, and while the
+        // program is not running the store is this one file: a rollback journal
+        // that is deleted after each commit, and a full sync at each commit.
+        const char* setup =
+            "PRAGMA schema_version; PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;";
+        if (sqlite3_exec(db, setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
+            sqlite3_close_v2(db);
+            throw Error(where + u"：" + reason);
+        }
+        if (sqlite3_db_readonly(db, "main") == 1) {
+            sqlite3_close_v2(db);
+            throw Error(where + u"：文件是只读的，抽中的次数无法保存");
+        }
+        db_ = db;
+        lastError_.clear();
+    } catch (const Error& error) {
+        lastError_ = error.message();
+        throw;
+    }
+}
+
+void TADOConnection::Close() {
+    for (TADOQuery* query : queries_) query->Close();
+    if (db_ == nullptr) return;
+    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    inTransaction_ = false;
+}
+
+void TADOConnection::BeginTrans() {
+    Exec(RequireOpen(), "BEGIN IMMEDIATE");
+    inTransaction_ = true;
+}
+
+void TADOConnection::CommitTrans() {
+    sqlite3* db = RequireOpen();
+    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        inTransaction_ = false;
+        throw Error(u"名单库保存失败：" + reason);
+    }
+    inTransaction_ = false;
+}
+
+void TADOConnection::RollbackTrans() {
+    if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    inTransaction_ = false;
+}
+
+// ---- query ----
+
+TADOQuery::TADOQuery(TADOConnection& connection)
+    : connection_(connection),
+      shuffle_(static_cast<std::mt19937::result_type>(
+          std::chrono::steady_clock::now().time_since_epoch().count())) {
+    connection_.queries_.push_back(this);
+}
+
+TADOQuery::~TADOQuery() {
+    Close();
+    std::erase(connection_.queries_, this);
+}
+
+std::u16string TADOQuery::SqlText() const {
+    std::u16string text;
+    for (const std::u16string& line : SQL) {
+        if (!text.empty()) text += u"\r\n";
+        text += line;
+    }
+    return text;
+}
+
+void TADOQuery::ExecSQL() {
+    sqlite3* db = connection_.RequireOpen();
+    const std::u16string sql = SqlText();
+    sqlite3_stmt* statement = Prepare(db, sql);
+    const int rc = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) ThrowSqlite(db, u"名单库出错");
+}
+
+void TADOQuery::Open() {
+    Close();
+    connection_.RequireOpen();
+    try {
+        table_ = TableOfSelect(SqlText());
+        Load();
+    } catch (const Error& error) {
+        throw Error(u"打不开名单库“" + connection_.Path().u16string() + u"”：" + error.message());
+    }
+    state_ = DataSetState::Browse;
+    openFailure_.clear();
+    ApplySort();
+}
+
+void TADOQuery::Load() {
+    sqlite3* db = connection_.RequireOpen();
+    sqlite3_stmt* statement = Prepare(db, u"select rowid, * from " + table_);
+    int xm = -1;
+    int c = -1;
+    for (int i = 1; i < sqlite3_column_count(statement); ++i) {
+        const std::u16string name = Lower(Utf8ToUtf16(sqlite3_column_name(statement, i)));
+        if (name == u"xm" && xm < 0) xm = i;
+        if (name == u"c" && c < 0) c = i;
+    }
+    if (xm < 0 || c < 0) {
+        sqlite3_finalize(statement);
+        throw Error(u"名单库的表“" + table_ + u"”缺少 xm 或 c 列");
+    }
+    std::vector<Row> rows;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        rows.push_back(Row{sqlite3_column_int64(statement, 0), Column16(statement, xm),
+                           sqlite3_column_int(statement, c)});
+    }
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE) ThrowSqlite(db, u"读取名单库失败");
+    rows_ = std::move(rows);
+}
+
+void TADOQuery::FinalizeStatements() {
+    for (sqlite3_stmt** statement : {&insert_, &update_, &reread_}) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+    }
+}
+
+void TADOQuery::Close() {
+    if (state_ == DataSetState::Edit) Cancel();
+    FinalizeStatements();
+    state_ = DataSetState::Inactive;
+    rows_.clear();
+    rows_.shrink_to_fit();
+    order_.clear();
+    order_.shrink_to_fit();
+    position_ = 0;
+}
+
+void TADOQuery::Requery() {
+    RequireActive();
+    if (state_ == DataSetState::Edit) Cancel();
+    Load();
+    ApplySort();
+}
+
+void TADOQuery::RequireActive() const {
+    if (state_ != DataSetState::Inactive) return;
+    if (!openFailure_.empty()) throw Error(openFailure_);
+    throw Error(u"名单没有打开");
+}
+
+void TADOQuery::RequireRow() const {
+    RequireActive();
+    if (position_ >= order_.size()) throw Error(u"名单里没有当前行");
+}
+
+TADOQuery::Row& TADOQuery::CurrentRow() {
+    RequireRow();
+    return rows_[order_[position_]];
+}
+
+const TADOQuery::Row& TADOQuery::CurrentRow() const {
+    RequireRow();
+    return rows_[order_[position_]];
+}
+
+int TADOQuery::FieldIndex(std::string_view field) const {
+    if (field == "xm") return kXm;
+    if (field == "c") return kC;
+    throw Error(u"名单里没有这个字段：" + Utf8ToUtf16(field));
+}
+
+void TADOQuery::SetSort(std::u16string_view expression) {
+    const std::u16string text = Trim(expression);
+    int field = -1;
+    bool descending = false;
+    if (!text.empty()) {
+        const std::size_t blank = text.find(u' ');
+        const std::u16string name = Lower(text.substr(0, blank));
+        const std::u16string direction =
+            blank == std::u16string::npos ? u"asc" : Lower(Trim(std::u16string_view(text).substr(blank)));
+        if (name == u"xm") {
+            field = kXm;
+        } else if (name == u"c") {
+            field = kC;
+        } else {
+            throw Error(u"无法按“" + text + u"”排序");
+        }
+        if (direction == u"desc") {
+            descending = true;
+        } else if (direction != u"asc") {
+            throw Error(u"无法按“" + text + u"”排序");
+        }
+    }
+    if (state_ == DataSetState::Edit) Post();
+    sort_ = text;
+    sortField_ = field;
+    descending_ = descending;
+    if (Active()) ApplySort();
+}
+
+namespace {
+// Compares two rows by the sort field only.
+template <typename Row>
+bool SortsBefore(const Row& a, const Row& b, int field, bool descending) {
+    const bool before = field == kC ? a.c < b.c : a.xm < b.xm;
+    const bool after = field == kC ? b.c < a.c : b.xm < a.xm;
+    return descending ? after : before;
+}
+}  // namespace
+
+void TADOQuery::ApplySort() {
+    order_.resize(rows_.size());
+    std::iota(order_.begin(), order_.end(), 0u);
+    if (sortField_ >= 0) {
+        // Rows that tie come in a fresh random order every time the sort is
+        // applied, so no name is favoured for standing early in the file.
+        std::shuffle(order_.begin(), order_.end(), shuffle_);
+        std::stable_sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return SortsBefore(rows_[a], rows_[b], sortField_, descending_);
+        });
+    }
+    position_ = 0;
+}
+
+void TADOQuery::Resort(std::size_t position) {
+    if (sortField_ < 0) return;
+    const std::uint32_t index = order_[position];
+    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(position));
+    const auto before = [&](std::uint32_t a, std::uint32_t b) {
+        return SortsBefore(rows_[a], rows_[b], sortField_, descending_);
+    };
+    const auto low = std::lower_bound(order_.begin(), order_.end(), index, before);
+    const auto high = std::upper_bound(low, order_.end(), index, before);
+    // Among the rows it now ties with, the row takes a random place.
+    const auto span = static_cast<int>(high - low);
+    const int offset = span == 0 ? 0 : std::uniform_int_distribution<int>(0, span)(shuffle_);
+    const auto at = order_.insert(low + offset, index);
+    position_ = static_cast<std::size_t>(at - order_.begin());
+}
+
+int TADOQuery::RecordCount() const {
+    RequireActive();
+    return static_cast<int>(order_.size());
+}
+
+int TADOQuery::RecNo() const {
+    RequireActive();
+    return position_ < order_.size() ? static_cast<int>(position_) + 1 : 0;
+}
+
+void TADOQuery::SetRecNo(int recNo) {
+    RequireActive();
+    if (recNo < 1 || static_cast<std::size_t>(recNo) > order_.size()) {
+        throw Error(u"名单里没有第 " + ToU16(recNo) + u" 行");
+    }
+    CheckBrowseMode();
+    position_ = static_cast<std::size_t>(recNo - 1);
+}
+
+void TADOQuery::First() {
+    RequireActive();
+    CheckBrowseMode();
+    position_ = 0;
+}
+
+void TADOQuery::Next() {
+    RequireActive();
+    CheckBrowseMode();
+    if (position_ < order_.size()) ++position_;
+}
+
+bool TADOQuery::Eof() const {
+    RequireActive();
+    return position_ >= order_.size();
+}
+
+std::u16string TADOQuery::FieldAsText(std::string_view field) const {
+    const Row& row = CurrentRow();
+    if (FieldIndex(field) == kXm) return row.xm;
+    const bool pending = state_ == DataSetState::Edit && (pendingSet_ || pendingRead_);
+    return ToU16(pending ? pendingC_ : row.c);
+}
+
+int TADOQuery::FieldAsInteger(std::string_view field) {
+    Row& row = CurrentRow();
+    if (FieldIndex(field) == kXm) {
+        throw Error(u"“" + TrimControl(row.xm) + u"”不是一个整数");
+    }
+    if (state_ != DataSetState::Edit) return row.c;
+    if (!pendingSet_ && !pendingRead_) {
+        // Another copy of the program may have drawn this name since the view
+        // was read: a count goes up from the value on disk, read inside the
+        // same write transaction that will post it.
+        sqlite3* db = connection_.RequireOpen();
+        if (reread_ == nullptr) reread_ = Prepare(db, u"select c from " + table_ + u" where rowid = ?");
+        sqlite3_bind_int64(reread_, 1, row.rowid);
+        const int rc = sqlite3_step(reread_);
+        const bool found = rc == SQLITE_ROW;
+        if (found) pendingC_ = sqlite3_column_int(reread_, 0);
+        sqlite3_reset(reread_);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowSqlite(db, u"读取名单库失败");
+        if (!found) throw Error(u"“" + TrimControl(row.xm) + u"”已不在名单库里");
+        pendingRead_ = true;
+    }
+    return pendingC_;
+}
+
+void TADOQuery::SetField(std::string_view field, int value) {
+    CurrentRow();
+    if (FieldIndex(field) != kC) throw Error(u"名单里的名字不能在这里修改");
+    if (state_ != DataSetState::Edit) throw Error(u"名单不在编辑状态");
+    pendingC_ = value;
+    pendingSet_ = true;
+}
+
+bool TADOQuery::Locate(std::string_view field, std::u16string_view value) {
+    try {
+        RequireActive();
+        const int index = FieldIndex(field);
+        for (std::size_t i = 0; i < order_.size(); ++i) {
+            const Row& row = rows_[order_[i]];
+            const bool match = index == kXm ? TrimControl(row.xm) == value : ToU16(row.c) == value;
+            if (match) {
+                CheckBrowseMode();
+                position_ = i;
+                return true;
+            }
+        }
+    } catch (const std::exception&) {
+    }
+    return false;
+}
+
+void TADOQuery::BeginOwnTransaction() {
+    sqlite3* db = connection_.RequireOpen();
+    if (ownTransaction_ || sqlite3_get_autocommit(db) == 0) return;
+    Exec(db, "BEGIN IMMEDIATE");
+    ownTransaction_ = true;
+}
+
+void TADOQuery::EndOwnTransaction(bool commit) {
+    if (!ownTransaction_) return;
+    ownTransaction_ = false;
+    sqlite3* db = connection_.handle();
+    if (db == nullptr || sqlite3_get_autocommit(db) != 0) return;
+    if (commit) {
+        if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+        const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw Error(u"名单库保存失败：" + reason);
+    }
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void TADOQuery::Edit() {
+    CurrentRow();
+    if (state_ == DataSetState::Edit) return;
+    BeginOwnTransaction();
+    state_ = DataSetState::Edit;
+    pendingSet_ = false;
+    pendingRead_ = false;
+}
+
+void TADOQuery::Post() {
+    if (state_ != DataSetState::Edit) throw Error(u"名单不在编辑状态");
+    Row& row = CurrentRow();
+    if (pendingSet_) {
+        sqlite3* db = connection_.RequireOpen();
+        try {
+            BeginOwnTransaction();
+            if (update_ == nullptr) update_ = Prepare(db, u"update " + table_ + u" set c = ? where rowid = ?");
+            sqlite3_bind_int(update_, 1, pendingC_);
+            sqlite3_bind_int64(update_, 2, row.rowid);
+            Step(db, update_);
+            if (sqlite3_changes(db) != 1) throw Error(u"“" + TrimControl(row.xm) + u"”已不在名单库里");
+            EndOwnTransaction(true);
+        } catch (...) {
+            // The change stays pending in edit mode; the write lock is let go.
+            EndOwnTransaction(false);
+            throw;
+        }
+        row.c = pendingC_;
+    } else {
+        EndOwnTransaction(true);
+    }
+    state_ = DataSetState::Browse;
+    pendingSet_ = false;
+    pendingRead_ = false;
+    if (sortField_ == kC) Resort(position_);
+}
+
+void TADOQuery::Cancel() {
+    if (state_ != DataSetState::Edit) return;
+    EndOwnTransaction(false);
+    state_ = DataSetState::Browse;
+    pendingSet_ = false;
+    pendingRead_ = false;
+}
+
+void TADOQuery::CheckBrowseMode() {
+    if (state_ == DataSetState::Edit) Post();
+}
+
+void TADOQuery::AppendRecord(std::u16string xm, int c) {
+    RequireActive();
+    CheckBrowseMode();
+    if (xm.size() > kNameLimit) {
+        throw Error(u"名字“" + xm.substr(0, kNameLimit) + u"…”有 " + ToU16(static_cast<int>(xm.size())) +
+                    u" 个字符，最多 " + ToU16(static_cast<int>(kNameLimit)) + u" 个");
+    }
+    sqlite3* db = connection_.RequireOpen();
+    if (insert_ == nullptr) insert_ = Prepare(db, u"insert into " + table_ + u" values (?, ?)");
+    sqlite3_bind_text16(insert_, 1, xm.data(), static_cast<int>(xm.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert_, 2, c);
+    Step(db, insert_);
+    rows_.push_back(Row{sqlite3_last_insert_rowid(db), std::move(xm), c});
+    order_.push_back(static_cast<std::uint32_t>(rows_.size() - 1));
+    position_ = order_.size() - 1;
+}

@@ -1,0 +1,162 @@
+#pragma once
+// The roster store's connection and query: just what the draw window asks of
+// them, on SQLite. A query holds its rows in memory, in the order its sort
+// expression gives, and writes every posted change to the file at once.
+
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+class TADOQuery;
+
+// The parts of a connection string the store understands.
+struct ConnectionString {
+    std::u16string provider;
+    std::u16string dataSource;
+    std::u16string password;
+};
+// Parses "Key=Value;Key=Value". Keys are matched without case and without the
+// blanks around them; a key given twice keeps its last value.
+ConnectionString ParseConnectionString(std::u16string_view text);
+
+class TADOConnection {
+public:
+    TADOConnection() = default;
+    ~TADOConnection();
+    TADOConnection(const TADOConnection&) = delete;
+    TADOConnection& operator=(const TADOConnection&) = delete;
+
+    bool LoginPrompt = true;
+    std::u16string ConnectionString;
+
+    void Open();
+    void Close();
+    bool Connected() const { return db_ != nullptr; }
+
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
+    bool InTransaction() const { return inTransaction_; }
+
+    // What the last failed open said; empty after a good one.
+    const std::u16string& LastError() const { return lastError_; }
+    const std::filesystem::path& Path() const { return path_; }
+
+    sqlite3* handle() const { return db_; }
+    // Throws the store's error (with SQLite's message) unless the connection is open.
+    sqlite3* RequireOpen() const;
+
+private:
+    friend class TADOQuery;
+    sqlite3* db_ = nullptr;
+    std::vector<TADOQuery*> queries_;  // closed with the connection
+    bool inTransaction_ = false;
+    std::filesystem::path path_;
+    std::u16string lastError_;
+};
+
+enum class DataSetState { Inactive, Browse, Edit };
+
+class TADOQuery {
+public:
+    explicit TADOQuery(TADOConnection& connection);
+    ~TADOQuery();
+    TADOQuery(const TADOQuery&) = delete;
+    TADOQuery& operator=(const TADOQuery&) = delete;
+
+    std::vector<std::u16string> SQL;  // the statement, line by line
+
+    // Executes SQL as a command that returns no rows.
+    void ExecSQL();
+    // Runs SQL ("select * from <table>") and holds its rows.
+    void Open();
+    void Close();
+    bool Active() const { return state_ != DataSetState::Inactive; }
+    DataSetState State() const { return state_; }
+
+    // "" for the table's own order, or "<field> ASC" / "<field> DESC". Rows
+    // with equal values come in a random order, shuffled each time it is set.
+    void SetSort(std::u16string_view expression);
+    const std::u16string& Sort() const { return sort_; }
+
+    int RecordCount() const;
+    // The current row, counting from 1 in the current order.
+    int RecNo() const;
+    void SetRecNo(int recNo);
+    void First();
+    void Next();
+    bool Eof() const;
+
+    std::u16string FieldAsText(std::string_view field) const;
+    int FieldAsInteger(std::string_view field);
+    void SetField(std::string_view field, int value);
+
+    // Makes the first row (in the current order) whose trimmed xm equals value
+    // the current row. An error inside counts as not found.
+    bool Locate(std::string_view field, std::u16string_view value);
+
+    // Edit mode for the current row; Post writes the change to the file and
+    // moves the row to its place in the sort order.
+    void Edit();
+    void Post();
+    void Cancel();
+
+    // Reads the rows afresh from the file, keeping the sort expression.
+    void Requery();
+
+    // Appends a row: the values go to the columns in order (xm, then c).
+    void AppendRecord(std::u16string xm, int c);
+
+    // The longest name the store takes, in UTF-16 code units.
+    static constexpr std::size_t kNameLimit = 20;
+
+    // Why the view is not open, for the message of an action on a closed view.
+    void NoteOpenFailure(std::u16string reason) { openFailure_ = std::move(reason); }
+
+private:
+    struct Row {
+        std::int64_t rowid;
+        std::u16string xm;
+        std::int32_t c;
+    };
+
+    void RequireActive() const;
+    void RequireRow() const;
+    Row& CurrentRow();
+    const Row& CurrentRow() const;
+    int FieldIndex(std::string_view field) const;
+    void ApplySort();
+    void Resort(std::size_t position);
+    void Load();
+    void FinalizeStatements();
+    void CheckBrowseMode();
+    void BeginOwnTransaction();
+    void EndOwnTransaction(bool commit);
+    std::u16string SqlText() const;
+
+    TADOConnection& connection_;
+    DataSetState state_ = DataSetState::Inactive;
+    std::u16string table_;
+    std::u16string sort_;
+    int sortField_ = -1;  // -1: the table's own order
+    bool descending_ = false;
+    std::vector<Row> rows_;             // in the table's own order
+    std::vector<std::uint32_t> order_;  // the current order, as indices into rows_
+    std::size_t position_ = 0;          // into order_; == size() past the last row
+    // Edit mode: the pending value of c, and whether it has been read afresh.
+    std::int32_t pendingC_ = 0;
+    bool pendingRead_ = false;
+    bool pendingSet_ = false;
+    bool ownTransaction_ = false;
+    std::u16string openFailure_;
+    std::mt19937 shuffle_;
+    sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* update_ = nullptr;
+    sqlite3_stmt* reread_ = nullptr;
+};

@@ -1,0 +1,28 @@
+#pragma once
+// Roster text files: one name per line, no header, no other columns.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using LegacyDecoder = std::u16string (*)(std::string_view bytes);
+
+// A byte-order mark (UTF-8, UTF-16 LE or BE) decides the encoding and is
+// dropped; otherwise text that is UTF-8 as a whole is read as UTF-8, and any
+// other text in the legacy code page. Invalid bytes become U+FFFD.
+std::u16string DecodeRosterText(std::string_view bytes, LegacyDecoder legacy);
+
+// The names, one a line. A line ends at LF or CR LF; a lone CR is dropped.
+// U+001A ends the text at the start of a line and ends the name inside one.
+// A last line without a line end counts; a final line end adds no empty name.
+std::vector<std::u16string> SplitRosterLines(std::u16string_view text);
+
+struct Roster {
+    std::filesystem::path file;
+    std::vector<std::u16string> names;
+};
+
+// Reads and decodes a roster file in the system's code page. Throws Error with
+// a message that names the file when it is missing, not a plain file, or unreadable.
+Roster ReadRosterFile(const std::filesystem::path& file);

@@ -1,0 +1,80 @@
+#include "store/sequences.h"
+
+#include "common/text.h"
+#include "platform/platform.h"
+#include "store/db.h"
+#include "store/jet.h"
+
+namespace {
+
+void Require(bool done) {
+    if (!done) throw Error(LastStoreRoutineError());
+}
+
+}  // namespace
+
+std::filesystem::path TemporaryStorePath(const std::filesystem::path& storePath) {
+    std::filesystem::path temporary = storePath;
+    temporary += ".tmp";
+    return temporary;
+}
+
+void RemoveTemporaryStore(const std::filesystem::path& storePath) {
+    const std::filesystem::path temporary = TemporaryStorePath(storePath);
+    std::filesystem::path journal = temporary;
+    journal += "-journal";
+    std::error_code ec;
+    std::filesystem::remove(temporary, ec);
+    std::filesystem::remove(journal, ec);
+}
+
+void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& roster) {
+    connection.BeginTrans();
+    std::size_t line = 0;
+    try {
+        for (const std::u16string& name : roster.names) {
+            ++line;
+            query.AppendRecord(name, 0);
+        }
+        connection.CommitTrans();
+    } catch (const std::exception& error) {
+        connection.RollbackTrans();
+        throw Error(u"名单文件“" + roster.file.u16string() + u"”第 " + ToU16(static_cast<int>(line)) +
+                    u" 行：" + MessageOf(error));
+    }
+}
+
+void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
+                 const Roster* roster) {
+    const std::filesystem::path temporary = TemporaryStorePath(storePath);
+    RemoveTemporaryStore(storePath);
+    try {
+        Require(CreateJetDatabase(temporary.u16string(), u""));
+        Require(ConnectJetDatabase(connection, temporary.u16string(), u""));
+        Require(ExecSql(query, kCreateTableSql));
+        Require(OpenTable(query, kTableName));
+        if (roster != nullptr) LoadRosterFile(connection, query, *roster);
+        query.Close();
+        connection.Close();
+        // The new store is complete and on disk (its commit synced it); only
+        // now does it take the old one's place, in one rename, so that a crash
+        // at any moment leaves either the old roster or the whole new one.
+        try {
+            platform::ReplaceFile(temporary, storePath);
+        } catch (const std::exception& error) {
+            throw Error(u"无法替换名单库“" + storePath.u16string() + u"”：" + MessageOf(error));
+        }
+    } catch (const std::exception& error) {
+        query.Close();
+        connection.Close();
+        RemoveTemporaryStore(storePath);
+        query.NoteOpenFailure(u"名单库没有建成：" + MessageOf(error));
+        throw;
+    }
+}
+
+void OpenRosterView(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath) {
+    ConnectJetDatabase(connection, storePath.u16string(), u"");
+    OpenTable(query, kTableName);
+    query.SetSort(kSortByCount);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The fixed sequences built on the store routines: create a store, load a
+// roster into it, open the roster view.
+
+#include <filesystem>
+
+#include "store/roster_file.h"
+
+class TADOConnection;
+class TADOQuery;
+
+// Builds a store holding roster (or no rows) and puts it at storePath in one
+// atomic step, replacing what was there. Until that step nothing at storePath
+// changes; on failure no temporary file is left and the error says what failed.
+// Leaves the connection and the query closed.
+void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
+                 const Roster* roster);
+
+// Appends every name of roster with c = 0 to the open query, in one
+// transaction: every line goes in, or none does.
+void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& roster);
+
+// Connects to the store, opens every row of its table, sorted by ascending count.
+void OpenRosterView(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath);
+
+// Where a new store is built before it takes its place.
+std::filesystem::path TemporaryStorePath(const std::filesystem::path& storePath);
+// Removes a temporary store (and its journal) left by an interrupted build.
+void RemoveTemporaryStore(const std::filesystem::path& storePath);
