@@ -1,0 +1,494 @@
+#include "Unit1/unit1.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "common/state.h"
+#include "common/text.h"
+#include "store/sequences.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+using fake::StoredRow;
+using Rows = std::vector<StoredRow>;
+
+class StartupTest : public fake::ProgramTest {};
+
+TEST_F(StartupTest, PlacesTheOuterRectangleAtTheBottomRight) {
+    Start();
+    // The fake frame makes the outer size 476 x 176.
+    EXPECT_EQ(Window1().outerRect(), (platform::Rect{1920 - 476, 1080 - 176 - 50, 476, 176}));
+    EXPECT_FALSE(Spinning);
+    EXPECT_EQ(ElapsedTicks, 0);
+    EXPECT_EQ(ShownTicks, 0);
+    EXPECT_EQ(Label().text(), u"转转转");
+    EXPECT_EQ(Button().text(), u"开始转动");
+    EXPECT_EQ(desktop->timerPeriod, 1000);
+
+    // The frame turns out larger once the window manager has framed the window.
+    Window1().setRect(platform::Rect{0, 0, 480, 190});
+    Window1().frameKnown();
+    EXPECT_EQ(Window1().outerRect().left + Window1().outerRect().width, 1920);
+    EXPECT_EQ(Window1().outerRect().top + Window1().outerRect().height, 1030);
+}
+
+TEST_F(StartupTest, WithNeitherFileAnEmptyStore) {
+    Start();
+    EXPECT_EQ(Stored(), Rows{});
+    EXPECT_TRUE(form1->ADOQuery1.Active());
+    EXPECT_EQ(form1->ADOQuery1.Sort(), u"c ASC");
+    EXPECT_TRUE(desktop->boxes.empty());
+    Press();
+    EXPECT_EQ(desktop->boxes, std::vector<std::u16string>{u"提示: 请选导入名单"});
+    EXPECT_EQ(Button().text(), u"开始转动");
+    EXPECT_FALSE(Spinning);
+}
+
+TEST_F(StartupTest, SeedsANewStoreFromTheDefaultRoster) {
+    fake::WriteBytes(File(u"名单.txt"), "张三\n李四\n\n王五");
+    Start();
+    EXPECT_EQ(Stored(), (Rows{{u"张三", 0}, {u"李四", 0}, {u"", 0}, {u"王五", 0}}));
+    EXPECT_EQ(form1->ADOQuery1.RecordCount(), 4);
+}
+
+TEST_F(StartupTest, AnExistingStoreIsKeptAndTheRosterFileNotRead) {
+    fake::MakeStore(Store(), {{u"甲", 3}});
+    fake::WriteBytes(File(u"名单.txt"), "乙\n");
+    fake::WriteBytes(TemporaryStorePath(Store()), "left from a crash");
+    Start();
+    EXPECT_EQ(Stored(), (Rows{{u"甲", 3}}));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store()))) << "a crash's leftovers are cleared";
+}
+
+TEST_F(StartupTest, ASeedThatFailsLeavesNoStoreAndSaysWhy) {
+    fake::WriteBytes(File(u"名单.txt"), "张三\n" + std::string(21, 'x') + "\n");
+    Start();
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    const std::string box = desktop->logged("box stop")[0];
+    EXPECT_NE(box.find("名单.txt"), std::string::npos) << box;
+    EXPECT_NE(box.find("第 2 行"), std::string::npos) << box;
+    EXPECT_FALSE(std::filesystem::exists(Store()));
+    EXPECT_NE(desktop->logged("create Form2").size(), 0u) << "the program goes on";
+
+    // Mended and started again, it works.
+    form2.reset();
+    form1.reset();
+    fake::WriteBytes(File(u"名单.txt"), "张三\n李四\n");
+    Start();
+    EXPECT_EQ(Stored(), (Rows{{u"张三", 0}, {u"李四", 0}}));
+}
+
+TEST_F(StartupTest, AStoreThatCannotBeOpenedIsNamedAtTheFirstPress) {
+    std::filesystem::create_directory(Store());
+    Start();
+    EXPECT_TRUE(desktop->boxes.empty()) << "no message at start-up";
+    Press();
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    EXPECT_NE(desktop->logged("box stop")[0].find(Store().string()), std::string::npos);
+    EXPECT_FALSE(Spinning);
+}
+
+class SpinTest : public fake::ProgramTest {
+protected:
+    // Names shown during a spin of the given steps.
+    std::map<std::u16string, int> Shown(int steps) {
+        std::map<std::u16string, int> shown;
+        desktop->processCalls = 0;
+        desktop->onProcessMessages = [&](int call) {
+            ++shown[Label().text()];
+            if (call == steps) Press();
+        };
+        Press();
+        desktop->onProcessMessages = nullptr;
+        return shown;
+    }
+    void StartWith(const Rows& rows) {
+        fake::MakeStore(Store(), rows);
+        Start();
+    }
+};
+
+TEST_F(SpinTest, ThreeRowsAllTakePart) {
+    StartWith({{u"甲", 0}, {u"乙", 0}, {u"丙", 0}});
+    const auto shown = Shown(300);
+    EXPECT_EQ(shown.size(), 3u);
+    EXPECT_EQ(desktop->pausedMilliseconds, 300 * 10);
+}
+
+TEST_F(SpinTest, OnlyTheTenLeastDrawnTakePart) {
+    Rows rows;
+    for (int i = 0; i < 25; ++i) rows.push_back({u"n" + ToU16(i), i < 10 ? 1 : 2 + i});
+    // Rows n0..n9 have one draw each, the rest more; give two of the rest fewer.
+    rows[20].c = 0;
+    rows[21].c = 0;
+    StartWith(rows);
+    const auto shown = Shown(2000);
+    std::set<std::u16string> names;
+    for (const auto& [name, count] : shown) names.insert(name);
+    EXPECT_EQ(names.size(), 10u);
+    EXPECT_TRUE(names.count(u"n20") && names.count(u"n21"));
+    for (int i = 10; i < 25; ++i) {
+        if (i != 20 && i != 21) EXPECT_FALSE(names.count(u"n" + ToU16(i))) << i;
+    }
+}
+
+TEST_F(SpinTest, TwoPressesRecordOneDrawForTheNameShown) {
+    StartWith({{u"甲", 0}, {u"乙", 0}, {u"丙", 0}});
+    std::u16string shownAtStop;
+    desktop->onProcessMessages = [&](int call) {
+        EXPECT_TRUE(Spinning);
+        EXPECT_EQ(Button().text(), u"停止转动");
+        if (call == 7) {
+            shownAtStop = Label().text();
+            Press();
+            EXPECT_EQ(Button().text(), u"开始转动");
+        }
+    };
+    ShownTicks = 5;
+    Press();
+    EXPECT_FALSE(Spinning);
+    EXPECT_EQ(ShownTicks, 0);
+    int total = 0;
+    for (const StoredRow& row : Stored()) {
+        total += row.c;
+        EXPECT_EQ(row.c, row.xm == shownAtStop ? 1 : 0);
+    }
+    EXPECT_EQ(total, 1);
+    EXPECT_EQ(Label().text(), shownAtStop);
+}
+
+TEST_F(SpinTest, APressWhileTheStoppedSpinUnwindsStartsNoSecondOne) {
+    StartWith({{u"甲", 0}, {u"乙", 0}});
+    desktop->onProcessMessages = [&](int call) {
+        if (call == 3) {
+            Press();  // stop
+            Press();  // an impatient third press, in the same batch of messages
+        }
+    };
+    Press();
+    EXPECT_FALSE(Spinning);
+    EXPECT_EQ(Button().text(), u"开始转动");
+    int total = 0;
+    for (const StoredRow& row : Stored()) total += row.c;
+    EXPECT_EQ(total, 1);
+}
+
+TEST_F(SpinTest, TheDrawGoesToTheNameAsShownAndStaysSorted) {
+    StartWith({{u" Bob ", 0}});
+    Spin(2);
+    EXPECT_EQ(Label().text(), u"Bob");
+    EXPECT_EQ(Stored(), (Rows{{u" Bob ", 1}}));
+
+    // The drawn name leaves the ten candidates once ten others have fewer draws.
+    form2.reset();
+    form1.reset();
+    std::filesystem::remove(Store());
+    Rows rows;
+    for (int i = 0; i < 11; ++i) rows.push_back({u"n" + ToU16(i), 0});
+    StartWith(rows);
+    Spin(1);
+    const std::u16string drawn = Label().text();
+    const auto shown = Shown(500);
+    EXPECT_FALSE(shown.count(drawn)) << "the view re-sorted at once";
+}
+
+TEST_F(SpinTest, DuplicateNamesCountOnTheRowFound) {
+    StartWith({{u"甲", 0}, {u"甲", 0}});
+    Spin(3);
+    Spin(3);
+    const Rows rows = Stored();
+    EXPECT_EQ(rows[0].c + rows[1].c, 2);
+}
+
+TEST_F(SpinTest, AnErrorInsideASpinLeavesNoStuckButton) {
+    StartWith({{u"甲", 0}, {u"乙", 0}});
+    desktop->onProcessMessages = [&](int call) {
+        if (call == 2) form1->ADOConnection1.Close();
+    };
+    Press();
+    EXPECT_FALSE(Spinning);
+    EXPECT_EQ(Button().text(), u"开始转动");
+    EXPECT_EQ(desktop->logged("box stop").size(), 1u);
+}
+
+TEST_F(SpinTest, ARosterReplacedInsideTheSpin) {
+    StartWith({{u"甲", 0}, {u"乙", 0}, {u"丙", 0}, {u"丁", 0}});
+    fake::WriteBytes(File(u"two.txt"), "子\n丑\n");
+    fake::WriteBytes(File(u"none.txt"), "");
+    desktop->dialogAnswers = {File(u"two.txt").u16string(), File(u"none.txt").u16string()};
+    std::set<std::u16string> afterImport;
+    desktop->onProcessMessages = [&](int call) {
+        if (call == 5) desktop->choose(u"导入名单(&M)");
+        if (call > 5) afterImport.insert(Label().text());
+        if (call == 200) Press();
+    };
+    Press();
+    EXPECT_EQ(afterImport, (std::set<std::u16string>{u"子", u"丑"}));
+    int total = 0;
+    for (const StoredRow& row : Stored()) total += row.c;
+    EXPECT_EQ(total, 1);
+
+    // Emptied inside a spin: it ends, records nothing, and the button is ready again.
+    desktop->onProcessMessages = [&](int call) {
+        if (call == 3) desktop->choose(u"导入名单(&M)");
+    };
+    Press();
+    EXPECT_FALSE(Spinning);
+    EXPECT_EQ(Button().text(), u"开始转动");
+    EXPECT_EQ(Stored(), Rows{});
+    EXPECT_TRUE(desktop->logged("box stop").empty());
+}
+
+TEST_F(SpinTest, ACloseDuringASpinWaitsForTheDraw) {
+    StartWith({{u"甲", 0}});
+    desktop->onProcessMessages = [&](int call) {
+        if (call == 2) desktop->choose(u"关闭(&C)");
+        if (call == 4) Press();
+    };
+    Press();
+    EXPECT_TRUE(desktop->closeRequested);
+    EXPECT_EQ(Stored(), (Rows{{u"甲", 1}}));
+}
+
+class TimerTest : public fake::ProgramTest {};
+
+TEST_F(TimerTest, TheEleventhTickFoldsTheWindowIntoTheBadge) {
+    Start();
+    Window1().show();
+    Window1().setRect(platform::Rect{1444, 900, 476, 190});
+    for (int i = 0; i < 10; ++i) desktop->tick();
+    EXPECT_TRUE(Window1().isShowing());
+    EXPECT_FALSE(Window2().isShowing());
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_EQ(desktop->log, (std::vector<std::string>{"resource EXEFILE/PNG", "layered Form2 48x48", "show Form2",
+                                                      "move Form2 1872,995", "hide Form1", "bringToTop Form2"}));
+    EXPECT_EQ(Window2().outerRect(), (platform::Rect{1872, 995, 48, 48}));
+    desktop->log.clear();
+    for (int i = 0; i < 3; ++i) desktop->tick();
+    EXPECT_EQ(desktop->log, std::vector<std::string>{}) << "folded: nothing until the fifth tick";
+    desktop->tick();  // tick 15
+    EXPECT_EQ(desktop->log, (std::vector<std::string>{"topmost Form2", "bringToTop Form2"}));
+}
+
+TEST_F(TimerTest, TheShowingPeriodTicksTheCaptionAndReassertsTopmost) {
+    Start();
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_EQ(desktop->log, (std::vector<std::string>{"bringToTop Form1", "caption Form1 青枫大转盘(00:00:01)",
+                                                      "show Form1"}));
+    for (int i = 0; i < 3; ++i) desktop->tick();
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_EQ(desktop->log, (std::vector<std::string>{"caption Form1 青枫大转盘(00:00:05)", "show Form1",
+                                                      "topmost Form1", "bringToTop Form1"}));
+    for (int i = 5; i < 65; ++i) {
+        if (i % 8 == 0) ShownTicks = 0;  // kept up by presses and the menu
+        desktop->tick();
+    }
+    EXPECT_EQ(ElapsedTicks, 65);
+    EXPECT_EQ(Window1().caption(), u"青枫大转盘(00:01:05)");
+}
+
+TEST_F(TimerTest, APressAndTheShowItemRestartTheShowingPeriod) {
+    fake::MakeStore(Store(), {{u"甲", 0}});
+    Start();
+    Window1().show();
+    for (int i = 0; i < 8; ++i) desktop->tick();
+    Spin(1);
+    for (int i = 0; i < 10; ++i) desktop->tick();
+    EXPECT_TRUE(Window1().isShowing()) << "ten more ticks after the press";
+    desktop->tick();
+    EXPECT_FALSE(Window1().isShowing());
+    EXPECT_TRUE(Window2().isShowing());
+
+    desktop->choose(u"显示大转盘(&S)");
+    EXPECT_TRUE(Window1().isShowing());
+    EXPECT_FALSE(Window2().isShowing());
+    for (int i = 0; i < 10; ++i) desktop->tick();
+    EXPECT_TRUE(Window1().isShowing());
+    desktop->tick();
+    EXPECT_TRUE(Window2().isShowing());
+}
+
+TEST_F(TimerTest, ASpinGoesOnWhileFolded) {
+    fake::MakeStore(Store(), {{u"甲", 0}, {u"乙", 0}});
+    Start();
+    desktop->onProcessMessages = [&](int call) {
+        if (call % 10 == 0) desktop->tick();
+        if (call == 150) Press();
+    };
+    Press();
+    EXPECT_TRUE(Window2().isShowing());
+    EXPECT_FALSE(Window1().isShowing());
+    int total = 0;
+    for (const StoredRow& row : Stored()) total += row.c;
+    EXPECT_EQ(total, 1);
+}
+
+class MenuTest : public fake::ProgramTest {};
+
+TEST_F(MenuTest, EightItemsInOrderWithTheTitleAsTooltip) {
+    Start();
+    std::vector<std::u16string> captions;
+    for (const platform::MenuItem& item : desktop->trayMenu) captions.push_back(item.caption);
+    EXPECT_EQ(captions, (std::vector<std::u16string>{u"显示大转盘(&S)", u"导入名单(&M)", u"清除次数(&Q)", u"关闭(&C)",
+                                                     kHomePageHost, u"下载更多免费软件", u"下载最新版",
+                                                     u"联系作者定制软件"}));
+    EXPECT_EQ(desktop->trayTooltip, u"namewheel");
+}
+
+TEST_F(MenuTest, TheLinksOpenTheHomePageWithoutAMessage) {
+    Start();
+    desktop->shellResult = false;
+    for (const auto* caption : {kHomePageHost, u"下载更多免费软件", u"下载最新版", u"联系作者定制软件"}) {
+        desktop->choose(caption);
+    }
+    const auto opened = desktop->logged("shell");
+    ASSERT_EQ(opened.size(), 4u);
+    for (const std::string& line : opened) {
+        EXPECT_EQ(line, "shell " + fake::Utf8(kHomePage) + " [] [https:] 1");
+    }
+    EXPECT_TRUE(desktop->boxes.empty());
+}
+
+TEST_F(MenuTest, ShowItemBringsTheWindowBackFromTheBadge) {
+    Start();
+    Window2().show();
+    ShownTicks = 15;
+    desktop->choose(u"显示大转盘(&S)");
+    EXPECT_EQ(ShownTicks, 0);
+    EXPECT_TRUE(Window1().isShowing());
+    EXPECT_FALSE(Window2().isShowing());
+}
+
+class ImportTest : public fake::ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        fake::MakeStore(Store(), {{u"旧一", 3}, {u"旧二", 1}});
+        Start();
+        before = fake::ReadBytes(Store());
+    }
+    void Import(const std::filesystem::path& file) {
+        desktop->dialogAnswers = {file.u16string()};
+        desktop->choose(u"导入名单(&M)");
+    }
+    void ExpectFailedAndUnchanged(const std::string& words) {
+        const auto boxes = desktop->logged("box stop");
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NE(boxes[0].find(words), std::string::npos) << boxes[0];
+        EXPECT_EQ(fake::ReadBytes(Store()), before) << "cs.db byte for byte as it was";
+        EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+        EXPECT_EQ(form1->ADOQuery1.RecordCount(), 2) << "the old roster is open again";
+    }
+    std::string before;
+};
+
+TEST_F(ImportTest, CancellingChangesNothing) {
+    desktop->dialogAnswers = {std::nullopt};
+    desktop->choose(u"导入名单(&M)");
+    EXPECT_EQ(desktop->logged("dialog"), std::vector<std::string>{"dialog *.txt|*.txt"});
+    EXPECT_EQ(fake::ReadBytes(Store()), before);
+    EXPECT_TRUE(desktop->boxes.empty());
+}
+
+TEST_F(ImportTest, ThirtyNamesReplaceTheRosterAndItsCounts) {
+    fake::WriteBytes(File(u"班级.txt"), fake::Names(29) + "学生1\n");
+    desktop->dialogAnswers = {File(u"班级.txt").u16string()};
+    desktop->choose(u"导入名单(&M)");
+    const Rows rows = Stored();
+    ASSERT_EQ(rows.size(), 30u);
+    for (const StoredRow& row : rows) EXPECT_EQ(row.c, 0);
+    EXPECT_EQ(rows.front().xm, u"学生1");
+    EXPECT_EQ(rows.back().xm, u"学生1") << "a name given twice is two rows";
+    EXPECT_EQ(form1->ADOQuery1.RecordCount(), 30);
+    EXPECT_EQ(form1->ADOQuery1.Sort(), u"c ASC");
+    EXPECT_TRUE(desktop->boxes.empty()) << "a good import says nothing";
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+TEST_F(ImportTest, AMissingFileKeepsTheRoster) {
+    Import(File(u"没有这个.txt"));
+    ExpectFailedAndUnchanged("没有这个.txt");
+}
+
+TEST_F(ImportTest, AnUnreadableFileKeepsTheRoster) {
+    std::filesystem::create_directory(File(u"文件夹.txt"));
+    Import(File(u"文件夹.txt"));
+    ExpectFailedAndUnchanged("文件夹.txt");
+}
+
+TEST_F(ImportTest, ARefusedLineKeepsTheRoster) {
+    fake::WriteBytes(File(u"长.txt"), "张三\n李四\n" + std::string(25, 'x') + "\n");
+    Import(File(u"长.txt"));
+    ExpectFailedAndUnchanged("第 3 行");
+}
+
+TEST_F(ImportTest, AStoreThatCannotBeReplacedKeepsTheRoster) {
+    fake::WriteBytes(File(u"新.txt"), "子\n");
+    // The rename of the new store onto cs.db fails if that has become a folder
+    // with something in it.
+    form1->ADOConnection1.Close();
+    std::filesystem::remove(Store());
+    std::filesystem::create_directories(Store() / "inside");
+    Import(File(u"新.txt"));
+    const auto boxes = desktop->logged("box stop");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("无法替换名单库"), std::string::npos) << boxes[0];
+    EXPECT_TRUE(std::filesystem::is_directory(Store() / "inside"));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+class ResetTest : public fake::ProgramTest {};
+
+TEST_F(ResetTest, EveryCountBackToZeroThenTheNotice) {
+    fake::MakeStore(Store(), {{u"a", 3}, {u"b", 1}, {u"c", 4}, {u"d", 1}, {u"e", 5}});
+    Start();
+    desktop->choose(u"清除次数(&Q)");
+    EXPECT_EQ(Stored(), (Rows{{u"a", 0}, {u"b", 0}, {u"c", 0}, {u"d", 0}, {u"e", 0}}));
+    EXPECT_EQ(desktop->boxes, std::vector<std::u16string>{u"提示: 已清除记录"});
+    EXPECT_EQ(form1->ADOQuery1.Sort(), u"c ASC");
+}
+
+TEST_F(ResetTest, AnEmptyRosterGetsTheNoticeToo) {
+    Start();
+    desktop->choose(u"清除次数(&Q)");
+    EXPECT_EQ(desktop->boxes, std::vector<std::u16string>{u"提示: 已清除记录"});
+    EXPECT_EQ(Stored(), Rows{});
+}
+
+TEST_F(ResetTest, AFailureResetsNoneAndShowsNoNotice) {
+    fake::MakeStore(Store(), {{u"a", 3}, {u"b", 1}, {u"c", 4}});
+    // A test-only trigger makes the third row's update fail half-way through the walk.
+    fake::Sql(Store(), "create trigger refuse before update on cs when old.xm = 'c' "
+                       "begin select raise(abort, 'refused'); end;");
+    Start();
+    desktop->choose(u"清除次数(&Q)");
+    EXPECT_EQ(Stored(), (Rows{{u"a", 3}, {u"b", 1}, {u"c", 4}}));
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    EXPECT_TRUE(desktop->logged("box info").empty());
+    form1->ADOQuery1.SetSort(u"");
+    form1->ADOQuery1.First();
+    EXPECT_EQ(form1->ADOQuery1.FieldAsInteger("c"), 3) << "the view holds the stored counts again";
+}
+
+TEST_F(ResetTest, NestedInsideASpin) {
+    fake::MakeStore(Store(), {{u"a", 3}, {u"b", 3}});
+    Start();
+    desktop->onMessageBox = [](const std::u16string&) {};
+    desktop->onProcessMessages = [&](int call) {
+        if (call == 4) desktop->choose(u"清除次数(&Q)");
+        if (call == 8) Press();
+    };
+    Press();
+    int total = 0;
+    for (const StoredRow& row : Stored()) total += row.c;
+    EXPECT_EQ(total, 1) << "reset to zero, then the one draw";
+    EXPECT_EQ(desktop->boxes, std::vector<std::u16string>{u"提示: 已清除记录"});
+}
+
+}  // namespace

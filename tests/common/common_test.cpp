@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include "common/application.h"
+#include "common/helpers.h"
+#include "common/text.h"
+
+namespace {
+
+TEST(SecondsToHMS, AtLeastTwoDigitsEach) {
+    EXPECT_EQ(SecondsToHMS(0), u"00:00:00");
+    EXPECT_EQ(SecondsToHMS(65), u"00:01:05");
+    EXPECT_EQ(SecondsToHMS(3725), u"01:02:05");
+    EXPECT_EQ(SecondsToHMS(360000), u"100:00:00");
+}
+
+TEST(ApplicationTitle, FileNameUpToTheFirstDotLowerCasedAfterTheFirst) {
+    EXPECT_EQ(ApplicationTitle(u"namewheel"), u"namewheel");
+    EXPECT_EQ(ApplicationTitle(u"NameWheel.exe"), u"Namewheel");
+    EXPECT_EQ(ApplicationTitle(u"ABC.tar.gz"), u"Abc");
+    EXPECT_EQ(ApplicationTitle(u"转盘V2.exe"), u"转盘v2");
+}
+
+TEST(ErrorReport, APeriodFollowsALastCharacterAfterThePeriod) {
+    EXPECT_EQ(ErrorReportText(u"Disk full"), u"Disk full.");
+    EXPECT_EQ(ErrorReportText(u"Disk full."), u"Disk full.");
+    EXPECT_EQ(ErrorReportText(u"(x)"), u"(x)");
+    EXPECT_EQ(ErrorReportText(u"找不到名单文件"), u"找不到名单文件.");
+    EXPECT_EQ(ErrorReportText(u""), u"");
+}
+
+TEST(Text, TrimControlKeepsOtherSpaces) {
+    EXPECT_EQ(TrimControl(u" \t\r\n 张三 \x01"), u"张三");
+    EXPECT_EQ(TrimControl(u"\u3000张 三\u3000"), u"\u3000张 三\u3000");
+    EXPECT_EQ(TrimControl(u"   "), u"");
+}
+
+TEST(Text, Utf8BothWays) {
+    EXPECT_TRUE(IsValidUtf8("张三 abc \xF0\xA0\x80\x80"));
+    for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE5\xBC", "\x80"}) {
+        EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+    }
+    EXPECT_EQ(Utf8ToUtf16("a\xE5\xBC" "b"), u"a\uFFFD\uFFFDb");
+    EXPECT_EQ(Utf16ToUtf8(u"张\U00020000"), "张\xF0\xA0\x80\x80");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+}  // namespace

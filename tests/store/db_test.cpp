@@ -1,0 +1,237 @@
+#include "store/db.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <set>
+
+#include "common/text.h"
+#include "store/jet.h"
+#include "store/sequences.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+using fake::StoredRow;
+
+class StoreTest : public ::testing::Test {
+protected:
+    std::filesystem::path Store() const { return dir.path() / "cs.db"; }
+    void Open(const std::vector<StoredRow>& rows) {
+        fake::MakeStore(Store(), rows);
+        OpenRosterView(connection, query, Store());
+        ASSERT_TRUE(query.Active());
+    }
+    std::vector<std::u16string> Order() {
+        std::vector<std::u16string> names;
+        for (query.First(); !query.Eof(); query.Next()) names.push_back(query.FieldAsText("xm"));
+        return names;
+    }
+    fake::TempDir dir;
+    TADOConnection connection;
+    TADOQuery query{connection};
+};
+
+TEST(ConnectionString, KeysWithoutCaseOrBlanks) {
+    const ConnectionString parts = ParseConnectionString(
+        u"Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info = False;Mode = ReadWrite;"
+        u"Data Source=/tmp/名单/cs.db;Jet OLEDB:Database Password=");
+    EXPECT_EQ(parts.provider, u"Microsoft.Jet.OLEDB.4.0");
+    EXPECT_EQ(parts.dataSource, u"/tmp/名单/cs.db");
+    EXPECT_EQ(parts.password, u"");
+    EXPECT_EQ(ParseConnectionString(u" data source = a.db ;DATA SOURCE=b.db").dataSource, u"b.db");
+    EXPECT_EQ(ParseConnectionString(u"Data Source").dataSource, u"");
+    EXPECT_EQ(ParseConnectionString(u"").dataSource, u"");
+}
+
+TEST_F(StoreTest, TheFourRoutinesMakeTheOneTable) {
+    EXPECT_TRUE(CreateJetDatabase(Store().u16string(), u""));
+    EXPECT_FALSE(CreateJetDatabase(Store().u16string(), u"")) << "the file exists already";
+    EXPECT_FALSE(CreateJetDatabase((dir.path() / "no" / "such" / "cs.db").u16string(), u""));
+    EXPECT_FALSE(ConnectJetDatabase(connection, (dir.path() / "missing.db").u16string(), u""));
+    EXPECT_NE(connection.LastError().find(u"missing.db"), std::u16string::npos);
+    EXPECT_TRUE(ConnectJetDatabase(connection, Store().u16string(), u""));
+    EXPECT_FALSE(connection.LoginPrompt);
+    EXPECT_TRUE(ExecSql(query, kCreateTableSql));
+    EXPECT_TRUE(query.SQL.empty());
+    EXPECT_FALSE(ExecSql(query, kCreateTableSql)) << "the table exists already";
+    EXPECT_TRUE(OpenTable(query, u"cs"));
+    EXPECT_EQ(query.SQL, std::vector<std::u16string>{u"select * from cs"});
+    EXPECT_FALSE(OpenTable(query, u"nosuch"));
+    query.Close();
+    connection.Close();
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Store().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, "select type, name, sql from sqlite_master", -1, &statement, nullptr);
+    std::vector<std::string> objects;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        objects.push_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) + " " +
+                          reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)) + " " +
+                          reinterpret_cast<const char*>(sqlite3_column_text(statement, 2)));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    EXPECT_EQ(objects, std::vector<std::string>{"table cs CREATE TABLE cs(xm char(20),c int)"});
+}
+
+TEST_F(StoreTest, ConnectionKeepsDrawsDurable) {
+    Open({{u"甲", 0}});
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(connection.handle(), "pragma journal_mode", -1, &statement, nullptr);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "delete");
+    sqlite3_finalize(statement);
+    sqlite3_prepare_v2(connection.handle(), "pragma synchronous", -1, &statement, nullptr);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(statement, 0), 2) << "FULL";
+    sqlite3_finalize(statement);
+}
+
+TEST_F(StoreTest, SortsByCountWithTiesInFreshRandomOrder) {
+    std::vector<StoredRow> rows;
+    for (int i = 0; i < 12; ++i) rows.push_back({u"n" + ToU16(i), i % 3});
+    Open(rows);
+    std::vector<int> counts;
+    for (query.First(); !query.Eof(); query.Next()) counts.push_back(query.FieldAsInteger("c"));
+    EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+    EXPECT_EQ(query.RecordCount(), 12);
+
+    std::set<std::vector<std::u16string>> orders;
+    for (int i = 0; i < 20; ++i) {
+        query.SetSort(kSortByCount);
+        orders.insert(Order());
+    }
+    EXPECT_GT(orders.size(), 10u) << "ties are shuffled each time the sort is applied";
+
+    query.SetSort(u"");
+    EXPECT_EQ(Order().front(), u"n0") << "no sort: the table's own order";
+    EXPECT_THROW(query.SetSort(u"nosuch ASC"), Error);
+}
+
+TEST_F(StoreTest, PostWritesAtOnceAndMovesTheRowToItsPlace) {
+    Open({{u"甲", 0}, {u"乙", 1}, {u"丙", 1}});
+    ASSERT_TRUE(query.Locate("xm", u"甲"));
+    query.Edit();
+    query.SetField("c", query.FieldAsInteger("c") + 2);
+    query.Post();
+    EXPECT_EQ(fake::StoredRows(Store()), (std::vector<StoredRow>{{u"甲", 2}, {u"乙", 1}, {u"丙", 1}}));
+    EXPECT_EQ(query.FieldAsText("xm"), u"甲") << "the posted row stays current";
+    EXPECT_EQ(query.RecNo(), 3) << "and has moved behind the rows with fewer draws";
+    query.SetRecNo(1);
+    EXPECT_EQ(query.FieldAsInteger("c"), 1);
+}
+
+TEST_F(StoreTest, ACountGoesUpFromTheValueOnDisk) {
+    Open({{u"甲", 0}});
+    fake::Sql(Store(), "update cs set c = 5");  // another copy of the program drew it meanwhile
+    query.First();
+    EXPECT_EQ(query.FieldAsInteger("c"), 0) << "the view as it was read";
+    query.Edit();
+    query.SetField("c", query.FieldAsInteger("c") + 1);
+    query.Post();
+    EXPECT_EQ(fake::StoredRows(Store()), (std::vector<StoredRow>{{u"甲", 6}}));
+}
+
+TEST_F(StoreTest, LocateMatchesTheTrimmedStoredNameWithCase) {
+    Open({{u" Bob\t", 0}, {u"bob", 0}, {u"\u3000李四", 0}});
+    query.SetSort(u"");
+    EXPECT_TRUE(query.Locate("xm", u"Bob"));
+    EXPECT_EQ(query.RecNo(), 1);
+    EXPECT_TRUE(query.Locate("xm", u"bob"));
+    EXPECT_EQ(query.RecNo(), 2);
+    EXPECT_FALSE(query.Locate("xm", u"BOB"));
+    EXPECT_EQ(query.RecNo(), 2) << "not found: the current row stays";
+    EXPECT_FALSE(query.Locate("xm", u"李四")) << "an ideographic space is not trimmed";
+    EXPECT_TRUE(query.Locate("xm", u"\u3000李四"));
+    query.Close();
+    EXPECT_FALSE(query.Locate("xm", u"bob")) << "an error inside counts as not found";
+}
+
+TEST_F(StoreTest, RefusesANameLongerThanTwentyUnits) {
+    Open({});
+    query.SetSort(u"");
+    query.AppendRecord(std::u16string(20, u'名'), 0);
+    EXPECT_THROW(query.AppendRecord(std::u16string(21, u'名'), 0), Error);
+    EXPECT_THROW(query.AppendRecord(std::u16string(19, u'名') + u"\U00020000", 0), Error) << "a pair counts twice";
+    EXPECT_EQ(query.RecordCount(), 1);
+    EXPECT_EQ(fake::StoredRows(Store()).size(), 1u);
+}
+
+TEST_F(StoreTest, RollbackAndRequeryGiveBackTheStoredCounts) {
+    Open({{u"甲", 3}, {u"乙", 4}});
+    connection.BeginTrans();
+    for (query.First(); !query.Eof(); query.Next()) {
+        query.Edit();
+        query.SetField("c", 0);
+        query.Post();
+    }
+    connection.RollbackTrans();
+    query.Requery();
+    EXPECT_EQ(fake::StoredRows(Store()), (std::vector<StoredRow>{{u"甲", 3}, {u"乙", 4}}));
+    query.First();
+    EXPECT_EQ(query.FieldAsInteger("c"), 3);
+}
+
+TEST_F(StoreTest, AClosedViewSaysWhichStoreAndWhy) {
+    std::filesystem::create_directory(Store());
+    OpenRosterView(connection, query, Store());
+    EXPECT_FALSE(query.Active());
+    try {
+        query.RecordCount();
+        FAIL() << "no error";
+    } catch (const Error& error) {
+        EXPECT_NE(error.message().find(Store().u16string()), std::u16string::npos) << error.what();
+        EXPECT_NE(error.message().find(u"不是一个文件"), std::u16string::npos) << error.what();
+    }
+}
+
+TEST_F(StoreTest, BadStoreFilesAreRefusedWithTheirReason) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::u16string reason;
+    };
+    for (const Case& c : {Case{"zero length", "", u"no such table"},
+                          Case{"random bytes", std::string(4096, '\x5A'), u"not a database"},
+                          Case{"a truncated database", "SQLite format 3", u"not a database"}}) {
+        fake::WriteBytes(Store(), c.bytes);
+        OpenRosterView(connection, query, Store());
+        EXPECT_FALSE(query.Active()) << c.what;
+        try {
+            query.RecordCount();
+            ADD_FAILURE() << c.what;
+        } catch (const Error& error) {
+            EXPECT_NE(error.message().find(c.reason), std::u16string::npos) << c.what << ": " << error.what();
+        }
+        EXPECT_EQ(fake::ReadBytes(Store()), c.bytes) << c.what << ": nothing written";
+        connection.Close();
+    }
+}
+
+TEST_F(StoreTest, CreateStoreIsAllOrNothing) {
+    const auto file = dir.path() / "名单.txt";
+    Roster roster{file, {u"甲", u"乙", std::u16string(21, u'丙'), u"丁"}};
+    try {
+        CreateStore(connection, query, Store(), &roster);
+        FAIL() << "a 21-character name went in";
+    } catch (const Error& error) {
+        EXPECT_NE(error.message().find(file.u16string()), std::u16string::npos) << error.what();
+        EXPECT_NE(error.message().find(u"第 3 行"), std::u16string::npos) << error.what();
+        EXPECT_NE(error.message().find(u"20"), std::u16string::npos) << error.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(Store()));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
+
+    roster.names[2] = u"丙";
+    CreateStore(connection, query, Store(), &roster);
+    EXPECT_FALSE(connection.Connected());
+    EXPECT_FALSE(query.Active());
+    EXPECT_EQ(fake::StoredRows(Store()),
+              (std::vector<StoredRow>{{u"甲", 0}, {u"乙", 0}, {u"丙", 0}, {u"丁", 0}}));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+#include "store/roster_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <clocale>
+
+#include "common/text.h"
+#include "platform/platform.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+using Names = std::vector<std::u16string>;
+
+std::u16string NoLegacy(std::string_view) { return u"<legacy>"; }
+
+struct LineCase {
+    const char* what;
+    std::string bytes;
+    Names names;
+};
+
+class RosterLines : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(RosterLines, SplitAsRead) {
+    const LineCase& c = GetParam();
+    EXPECT_EQ(SplitRosterLines(DecodeRosterText(c.bytes, NoLegacy)), c.names) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, RosterLines,
+    ::testing::Values(
+        LineCase{"empty file", "", {}},
+        LineCase{"one line end", "\n", {u""}},
+        LineCase{"last line without a line end", "甲\n乙\n丙", {u"甲", u"乙", u"丙"}},
+        LineCase{"CR LF line ends", "甲\r\n乙\r\n丙\r\n", {u"甲", u"乙", u"丙"}},
+        LineCase{"a blank line gives an empty name", "甲\n\n乙\n", {u"甲", u"", u"乙"}},
+        LineCase{"two final line ends give one empty name", "甲\n\n", {u"甲", u""}},
+        LineCase{"a lone CR is dropped", "张\r三\n李四\r", {u"张三", u"李四"}},
+        LineCase{"blanks stay", "  Bob \n\t李四\n", {u"  Bob ", u"\t李四"}},
+        LineCase{"0x1A at a line start ends the text", "甲\n\x1A乙\n丙\n", {u"甲"}},
+        LineCase{"0x1A inside a line ends its name", "甲\x1A乙\n丙\n", {u"甲", u"丙"}},
+        LineCase{"0x1A in the last line", "甲\n丙\x1A", {u"甲", u"丙"}},
+        LineCase{"UTF-8 mark is dropped", "\xEF\xBB\xBF张三\n", {u"张三"}},
+        LineCase{"UTF-16 LE mark", std::string("\xFF\xFE\x20\x5F\x09\x4E\n\0", 8), {u"张三"}},
+        LineCase{"UTF-16 BE mark", std::string("\xFE\xFF\x5F\x20\x4E\x09\0\n", 8), {u"张三"}},
+        LineCase{"UTF-16 with CR LF", std::string("\xFF\xFE" "a\0\r\0\n\0b\0", 10), {u"a", u"b"}},
+        LineCase{"UTF-16 odd last byte", std::string("\xFF\xFE" "a\0b", 5), {u"a\uFFFD"}},
+        LineCase{"UTF-16 unpaired surrogate", std::string("\xFF\xFE\x00\xD8" "a\0", 6), {u"\uFFFDa"}},
+        LineCase{"UTF-8 without a mark", "王五\n赵六\n", {u"王五", u"赵六"}},
+        LineCase{"UTF-8 mark, then invalid bytes", "\xEF\xBB\xBF" "a\xFF" "b\n", {u"a\uFFFDb"}},
+        LineCase{"not UTF-8 goes to the legacy code page", "\xD5\xC5\xC8\xFD\n", {u"<legacy>"}}));
+
+TEST(RosterFile, LegacyCodePageIsGb18030WhereTheLocaleNamesNone) {
+    std::setlocale(LC_ALL, "C");
+    // 张三 / 李四 in GBK, with CR LF.
+    const std::string gbk = "\xD5\xC5\xC8\xFD\r\n\xC0\xEE\xCB\xC4\r\n";
+    EXPECT_EQ(SplitRosterLines(DecodeRosterText(gbk, platform::DecodeSystemCodePage)), (Names{u"张三", u"李四"}));
+    // Four-byte GB18030 sequence for U+20000, and an invalid byte.
+    EXPECT_EQ(platform::DecodeSystemCodePage("\x95\x32\x82\x36"), u"\U00020000");
+    EXPECT_EQ(platform::DecodeSystemCodePage("a\xFF" "b"), u"a\uFFFD" "b");
+    EXPECT_EQ(platform::DecodeSystemCodePage("a\xD5"), u"a\uFFFD");
+}
+
+TEST(RosterFile, NoLimitOnTheLengthOfALine) {
+    const std::string line(200000, 'x');
+    const Names names = SplitRosterLines(DecodeRosterText(line + "\ny", NoLegacy));
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0].size(), 200000u);
+}
+
+TEST(RosterFile, ReadsAFileAndSaysWhatIsWrongWithABadOne) {
+    fake::TempDir dir;
+    const auto file = dir.path() / "名单.txt";
+    fake::WriteBytes(file, "\xEF\xBB\xBF甲\r\n乙\r\n");
+    const Roster roster = ReadRosterFile(file);
+    EXPECT_EQ(roster.names, (Names{u"甲", u"乙"}));
+    EXPECT_EQ(roster.file, file);
+
+    const auto expectError = [](const std::filesystem::path& path, const std::u16string& words) {
+        try {
+            ReadRosterFile(path);
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const Error& error) {
+            EXPECT_NE(error.message().find(path.u16string()), std::u16string::npos) << error.what();
+            EXPECT_NE(error.message().find(words), std::u16string::npos) << error.what();
+        }
+    };
+    expectError(dir.path() / "没有.txt", u"找不到");
+    expectError(dir.path(), u"不是一个名单文件");
+    const auto fifo = dir.path() / "pipe.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    expectError(fifo, u"不是一个名单文件");  // and it does not wait for a writer
+}
+
+}  // namespace
