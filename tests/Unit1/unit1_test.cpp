@@ -232,6 +232,7 @@ TEST_F(SpinTest, ARosterReplacedInsideTheSpin) {
     EXPECT_EQ(total, 1);
 
     // Emptied inside a spin: it ends, records nothing, and the button is ready again.
+    desktop->processCalls = 0;
     desktop->onProcessMessages = [&](int call) {
         if (call == 3) desktop->choose(u"导入名单(&M)");
     };

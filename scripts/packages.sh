@@ -1,0 +1,14 @@
+# Debian 12 packages, installed once by the set-up scripts (sourced, not run).
+NAMEWHEEL_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev libsqlite3-dev fonts-wqy-microhei"
+NAMEWHEEL_TEST_PACKAGES="$NAMEWHEEL_BUILD_PACKAGES sqlite3 libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox trayer"
+
+install_packages() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get -o DPkg::Lock::Timeout=600 update
+  apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
+}
