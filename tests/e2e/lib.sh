@@ -72,7 +72,7 @@ e2e_require() {
         exit 77
     fi
     missing=""
-    for tool in "$@" xwininfo xprop sqlite3 import convert; do
+    for tool in "$@" xwininfo xprop sqlite3 import convert compare display; do
         command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
     done
     [ -z "$missing" ] || die "not installed:$missing"
@@ -328,6 +328,15 @@ frame_of() {
 # The atoms of _NET_WM_STATE, separated by ", ".
 wm_state() { xprop -id "$1" _NET_WM_STATE 2>/dev/null | sed -n 's/^_NET_WM_STATE(ATOM) = //p'; }
 
+# The five numbers of _MOTIF_WM_HINTS (flags functions decorations ...), decimal.
+motif_hints() {
+    local h
+    h=$(xprop -id "$1" _MOTIF_WM_HINTS 2>/dev/null | sed -n 's/^_MOTIF_WM_HINTS([^)]*) = //p' | tr -d ,)
+    [ -n "$h" ] || return 1
+    for v in $h; do printf '%d ' "$v"; done
+    echo
+}
+
 # The window's title (UTF-8).
 window_name() { xdotool getwindowname "$1" 2>/dev/null; }
 
@@ -350,6 +359,13 @@ tray_icon() {
         fi
     done
     return 1
+}
+
+# How many windows of the program (by class) are docked in trayer's panel.
+tray_docked_count() {
+    local panel
+    panel=$(tray_panel) || { echo 0; return 0; }
+    xwininfo -tree -id "$panel" 2>/dev/null | grep -c '("namewheel" "namewheel")'
 }
 
 # --- input -------------------------------------------------------------------
@@ -402,6 +418,20 @@ shot() {
     [ -n "${2:-}" ] && convert "$E2E_SHOTS/$E2E_NAME-$1.png" -crop "$2" +repage "$E2E_SHOTS/$E2E_NAME-$1-crop.png"
     note "screenshot $E2E_SHOTS/$E2E_NAME-$1.png"
     return 0
+}
+
+# desktop_colour COLOUR: paints the root window, so that what shows through a
+# window's holes can be told from black.
+desktop_colour() {
+    convert -size 1920x1080 "xc:$1" "$E2E_TMP/desktop.png" && display -window root "$E2E_TMP/desktop.png" 2>/dev/null
+    [ "$(pixel_at 5 5)" = "$(convert "xc:$1" -depth 8 txt:- | rgb_of_txt)" ]
+}
+
+rgb_of_txt() { sed -n 's/^0,0: .*\(#[0-9A-Fa-f]\{6\}\) .*/\1/p' | tr a-f A-F; }
+
+# pixel_at X Y: the screen's colour there, as #RRGGBB.
+pixel_at() {
+    import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- 2>/dev/null | rgb_of_txt
 }
 
 # grab FILE GEOMETRY: a cut-out of the screen as it is now.

@@ -66,6 +66,21 @@ case "$state" in
 *) fail "_NET_WM_STATE_ABOVE is not set (_NET_WM_STATE: '${state}')" ;;
 esac
 
+# No minimize or maximize box: what the program asks the window manager for.
+# (openbox draws its buttons whatever the hints say.)
+hints=($(motif_hints "$WIN"))
+if [ ${#hints[@]} -ge 3 ]; then
+    functions=${hints[1]} decorations=${hints[2]}
+    no_boxes() {
+        # functions: ALL 1, MINIMIZE 8, MAXIMIZE 16; decorations: ALL 1, MINIMIZE 32, MAXIMIZE 64
+        [ $((hints[0] & 3)) -eq 3 ] && [ $((functions & (1 | 8 | 16))) -eq 0 ] &&
+            [ $((decorations & (1 | 32 | 64))) -eq 0 ] && [ $((functions & 32)) -ne 0 ]
+    }
+    check "_MOTIF_WM_HINTS ask for no minimize or maximize box, but a close box (${hints[*]})" no_boxes
+else
+    fail "the draw window has no _MOTIF_WM_HINTS"
+fi
+
 # (d) caption and label.
 title=$(window_name "$WIN")
 check "the caption '$title' starts with 青枫大转盘" [ "${title#青枫大转盘}" != "$title" ]
