@@ -54,7 +54,7 @@ case "$state" in
 *_NET_WM_STATE_ABOVE*) pass "the badge is topmost (_NET_WM_STATE_ABOVE)" ;;
 *) fail "the badge is not topmost (_NET_WM_STATE: '${state}')" ;;
 esac
-shot badge "200x200+1720+$((badge[1] - 76))"
+shot folded "200x200+1720+$((badge[1] - 76))"
 
 # The badge is round: its corner pixel shows what is below, its centre the badge.
 bx=${badge[0]} by=${badge[1]}

@@ -89,6 +89,7 @@ e2e_init() {
     trap 'exit 143' TERM
     if [ -n "${E2E_SHOTS:-}" ]; then
         mkdir -p "$E2E_SHOTS" || die "cannot create E2E_SHOTS folder '$E2E_SHOTS'"
+        E2E_SHOTS=$(cd "$E2E_SHOTS" && pwd)
     fi
 
     # A private, predictable session: no settings of the user running the

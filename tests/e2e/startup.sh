@@ -91,10 +91,17 @@ grab "$E2E_TMP/label-idle.png" "$label_at"
 share=$(colour_share "$E2E_TMP/label-idle.png" '#FF00FF')
 check "the label shows fuchsia text (share of fuchsia pixels $share)" awk -v s="${share:-0}" 'BEGIN { exit !(s > 0.03) }'
 
-# (e) one spin, one draw.
+# (e) one spin, one draw. The button is looked at with the pointer over it,
+# as it is for each press.
+button_at="81x32+$((wg[0] + 200))+$((wg[1] + 111))"
+pointer_to $((wg[0] + BUTTON_X)) $((wg[1] + BUTTON_Y))
+sleep 0.5
+grab "$E2E_TMP/button-idle.png" "$button_at"
 click_in "$WIN" $BUTTON_X $BUTTON_Y
 sleep 0.5
 grab "$E2E_TMP/label-spin.png" "$label_at"
+grab "$E2E_TMP/button-spin.png" "$button_at"
+expect_eq "the button's caption changes for the spin" different "$(compare_images "$E2E_TMP/button-idle.png" "$E2E_TMP/button-spin.png")"
 shot spin "$(geometry "$FRAME" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
 expect_eq "the label changes once the spin runs" different "$(compare_images "$E2E_TMP/label-idle.png" "$E2E_TMP/label-spin.png")"
 expect_eq "nothing is recorded while the spin runs" 0 "$(sql "$dir/cs.db" 'select sum(c) from cs')"
@@ -106,6 +113,8 @@ sleep 0.5  # a second record would show up by now
 expect_eq "after start and stop one row has c = 1 and the total is 1" "1|1|3" \
     "$(sql "$dir/cs.db" 'select count(*) filter (where c = 1), sum(c), count(*) from cs')"
 drawn=$(sql "$dir/cs.db" 'select xm from cs where c = 1')
+grab "$E2E_TMP/button-stopped.png" "$button_at"
+expect_eq "the button looks as before the spin (开始转动)" same "$(compare_images "$E2E_TMP/button-idle.png" "$E2E_TMP/button-stopped.png")"
 grab "$E2E_TMP/label-stopped.png" "$label_at"
 sleep 0.3
 grab "$E2E_TMP/label-stopped2.png" "$label_at"

@@ -93,6 +93,41 @@ else
 fi
 check "the program is still running" app_running
 
+# A roster the store refuses (a name longer than 20 characters): a clear
+# message, and the store keeps what it had.
+bad=$E2E_TMP/too-long.txt
+make_roster "$bad" 张三 "$(printf '长%.0s' $(seq 21))" 李四
+open_menu || die "the menu did not open for the second import"
+xdotool key m
+if wait_until 5 eval '[ -n "$(dialogs_of "$APP_PID")" ]'; then
+    DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
+    type_into "$DIALOG" "$bad"
+    key_into "$DIALOG" Return
+    wait_until 5 is_unmapped "$DIALOG"
+    report() { ERR=$(dialogs_of "$APP_PID" | head -n 1); [ -n "$ERR" ]; }
+    if wait_until 5 report; then
+        pass "importing a roster with a 21-character name shows a box ('$(window_name "$ERR")')"
+        shot too-long "$(geometry "$(frame_of "$ERR")" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
+        key_into "$ERR" Return
+        check "Enter closes the box" wait_until 5 is_unmapped "$ERR"
+    else
+        fail "importing a roster with a 21-character name showed no message"
+    fi
+    expect_eq "the store still holds the 30 names" "$(printf '%s\n' "${names[@]}" | sort)" \
+        "$(sql "$dir/cs.db" 'select xm from cs' | sort)"
+else
+    fail "导入名单 opened no file dialog the second time"
+fi
+check "the program is still running after the refused import" app_running
+
+# Left and middle clicks on the icon open nothing.
+g=($(geometry "$(tray_icon "$APP_PID")"))
+before=$(popups_of "$APP_PID" | wc -l)
+click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 1
+click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 2
+sleep 1
+expect_eq "left and middle clicks on the icon open no menu" "$before" "$(popups_of "$APP_PID" | wc -l)"
+
 # --- the tray host restarts ------------------------------------------------------
 e2e_stop_tray
 check "with trayer gone the icon is not docked" eval '! tray_icon "$APP_PID" >/dev/null'
