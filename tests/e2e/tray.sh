@@ -42,6 +42,8 @@ open_menu() {
     wait_until 5 new_popup
 }
 
+has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
+
 # --- 清除次数(&Q) --------------------------------------------------------------------
 if open_menu; then
     pass "a right-click on the icon opens a popup menu (window $MENU, $(geometry "$MENU" | tr ' ' ,))"
@@ -76,7 +78,7 @@ make_roster "$roster" "${names[@]}"
 
 open_menu || die "the menu did not open a second time"
 xdotool key m
-if wait_until 5 eval '[ -n "$(dialogs_of "$APP_PID")" ]'; then
+if wait_until 5 has_dialog; then
     DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
     pass "导入名单 opens a file dialog ('$(window_name "$DIALOG")')"
     shot import-dialog
@@ -99,7 +101,7 @@ bad=$E2E_TMP/too-long.txt
 make_roster "$bad" 张三 "$(printf '长%.0s' $(seq 21))" 李四
 open_menu || die "the menu did not open for the second import"
 xdotool key m
-if wait_until 5 eval '[ -n "$(dialogs_of "$APP_PID")" ]'; then
+if wait_until 5 has_dialog; then
     DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
     type_into "$DIALOG" "$bad"
     key_into "$DIALOG" Return
@@ -130,7 +132,8 @@ expect_eq "left and middle clicks on the icon open no menu" "$before" "$(popups_
 
 # --- the tray host restarts ------------------------------------------------------
 e2e_stop_tray
-check "with trayer gone the icon is not docked" eval '! tray_icon "$APP_PID" >/dev/null'
+not_docked() { ! tray_icon "$APP_PID" >/dev/null; }
+check "with trayer gone the icon is not docked" not_docked
 e2e_start_tray
 if wait_until 10 tray_icon "$APP_PID" >/dev/null; then
     pass "the icon docks again in the new trayer (window $(tray_icon "$APP_PID"))"
