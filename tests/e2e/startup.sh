@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Start-up, placement and the draw, on a real X desktop.
+#   startup.sh PATH/TO/namewheel
+. "$(dirname "$0")/lib.sh"
+e2e_require
+e2e_init "$@"
+e2e_start_desktop
+
+CAPTION_RE='^青枫大转盘'
+# The button and the label, in client coordinates.
+BUTTON_X=240 BUTTON_Y=127
+LABEL_GEOMETRY="442x97+24+8"
+
+# Starts the program in DIR and waits for its draw window: WIN, FRAME.
+start_and_find() {
+    e2e_start_app "$1"
+    WIN=""
+    wait_until 15 find_window "$APP_PID" "$CAPTION_RE" >/dev/null || die "no draw window appeared ($(cat "$APP_LOG"))"
+    WIN=$(find_window "$APP_PID" "$CAPTION_RE")
+    wait_until 10 is_mapped "$WIN" || die "the draw window was never mapped"
+    FRAME=$(frame_of "$WIN") || die "no frame window above the draw window"
+}
+
+# Closes the draw window the way a user does (the window manager's close
+# command), then waits for the program to end.
+close_program() {
+    xdotool windowactivate --sync "$WIN" >/dev/null 2>&1
+    xdotool key --clearmodifiers alt+F4
+    if e2e_wait_app_exit 10; then
+        expect_eq "closing the draw window ends the program with exit code 0" 0 "$APP_RC"
+    else
+        fail "the program is still running 10 s after its window was closed"
+        e2e_kill_app
+    fi
+}
+
+frame_at_corner() {
+    local g
+    g=($(geometry "$FRAME"))
+    [ ${#g[@]} -eq 4 ] && [ $((g[0] + g[2])) -eq 1920 ] && [ $((g[1] + g[3])) -eq 1030 ]
+}
+
+dir=$(e2e_app_dir roster)
+names=(张伟 王芳 李娜)
+make_roster "$dir/名单.txt" "${names[@]}"
+
+# (a) the store is seeded from the roster file.
+start_and_find "$dir"
+wait_until 5 test -s "$dir/cs.db" || die "cs.db was not created beside the executable"
+expect_eq "cs.db holds the 3 names of 名单.txt" "$(printf '%s\n' "${names[@]}" | sort)" \
+    "$(sql "$dir/cs.db" 'select xm from cs' | sort)"
+expect_eq "every count starts at 0" "3|3" "$(sql "$dir/cs.db" 'select count(*), count(*) filter (where c = 0) from cs')"
+
+# (b) the outer rectangle ends at the right edge, 50 px above the bottom.
+if wait_until 5 frame_at_corner; then
+    pass "the frame $(geometry "$FRAME" | tr ' ' ,) ends at right 1920, bottom 1030"
+else
+    g=($(geometry "$FRAME"))
+    fail "the frame (x,y,w,h = ${g[*]}) should end at right 1920, bottom 1030; it ends at $((g[0] + g[2])), $((g[1] + g[3]))"
+fi
+
+# (c) topmost.
+state=$(wm_state "$WIN")
+case "$state" in
+*_NET_WM_STATE_ABOVE*) pass "_NET_WM_STATE_ABOVE is set ($state)" ;;
+*) fail "_NET_WM_STATE_ABOVE is not set (_NET_WM_STATE: '${state}')" ;;
+esac
+
+# No minimize or maximize box: what the program asks the window manager for.
+# (openbox draws its buttons whatever the hints say.)
+hints=($(motif_hints "$WIN"))
+if [ ${#hints[@]} -ge 3 ]; then
+    functions=${hints[1]} decorations=${hints[2]}
+    no_boxes() {
+        # functions: ALL 1, MINIMIZE 8, MAXIMIZE 16; decorations: ALL 1, MINIMIZE 32, MAXIMIZE 64
+        [ $((hints[0] & 3)) -eq 3 ] && [ $((functions & (1 | 8 | 16))) -eq 0 ] &&
+            [ $((decorations & (1 | 32 | 64))) -eq 0 ] && [ $((functions & 32)) -ne 0 ]
+    }
+    check "_MOTIF_WM_HINTS ask for no minimize or maximize box, but a close box (${hints[*]})" no_boxes
+else
+    fail "the draw window has no _MOTIF_WM_HINTS"
+fi
+
+# (d) caption and label.
+title=$(window_name "$WIN")
+check "the caption '$title' starts with 青枫大转盘" [ "${title#青枫大转盘}" != "$title" ]
+wg=($(geometry "$WIN"))
+expect_eq "the client area is 474 x 151" "474 151" "${wg[2]} ${wg[3]}"
+label_at="442x97+$((wg[0] + 24))+$((wg[1] + 8))"
+grab "$E2E_TMP/label-idle.png" "$label_at"
+share=$(colour_share "$E2E_TMP/label-idle.png" '#FF00FF')
+check "the label shows fuchsia text (share of fuchsia pixels $share)" awk -v s="${share:-0}" 'BEGIN { exit !(s > 0.03) }'
+
+# (e) one spin, one draw. The button is looked at with the pointer over it,
+# as it is for each press.
+button_at="81x32+$((wg[0] + 200))+$((wg[1] + 111))"
+pointer_to $((wg[0] + BUTTON_X)) $((wg[1] + BUTTON_Y))
+sleep 0.5
+grab "$E2E_TMP/button-idle.png" "$button_at"
+click_in "$WIN" $BUTTON_X $BUTTON_Y
+sleep 0.5
+grab "$E2E_TMP/label-spin.png" "$label_at"
+grab "$E2E_TMP/button-spin.png" "$button_at"
+expect_eq "the button's caption changes for the spin" different "$(compare_images "$E2E_TMP/button-idle.png" "$E2E_TMP/button-spin.png")"
+shot spin "$(geometry "$FRAME" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
+expect_eq "the label changes once the spin runs" different "$(compare_images "$E2E_TMP/label-idle.png" "$E2E_TMP/label-spin.png")"
+expect_eq "nothing is recorded while the spin runs" 0 "$(sql "$dir/cs.db" 'select sum(c) from cs')"
+sleep 0.5
+click_in "$WIN" $BUTTON_X $BUTTON_Y
+one_draw() { [ "$(sql "$dir/cs.db" 'select sum(c) from cs')" = 1 ]; }
+wait_until 5 one_draw
+sleep 0.5  # a second record would show up by now
+expect_eq "after start and stop one row has c = 1 and the total is 1" "1|1|3" \
+    "$(sql "$dir/cs.db" 'select count(*) filter (where c = 1), sum(c), count(*) from cs')"
+drawn=$(sql "$dir/cs.db" 'select xm from cs where c = 1')
+grab "$E2E_TMP/button-stopped.png" "$button_at"
+expect_eq "the button looks as before the spin (开始转动)" same "$(compare_images "$E2E_TMP/button-idle.png" "$E2E_TMP/button-stopped.png")"
+grab "$E2E_TMP/label-stopped.png" "$label_at"
+sleep 0.3
+grab "$E2E_TMP/label-stopped2.png" "$label_at"
+expect_eq "the label stays still once stopped" same "$(compare_images "$E2E_TMP/label-stopped.png" "$E2E_TMP/label-stopped2.png")"
+check "the program is still running" app_running
+close_program
+
+# (f) the count survives a restart.
+start_and_find "$dir"
+sleep 1
+expect_eq "after a restart '$drawn' still has c = 1, the total is 1" "$drawn|1|3" \
+    "$(sql "$dir/cs.db" "select (select xm from cs where c = 1), sum(c), count(*) from cs")"
+close_program
+
+# (g) with cs.db present, a changed roster file is not read.
+make_roster "$dir/名单.txt" 赵一 钱二 孙三 李四 周五
+start_and_find "$dir"
+sleep 1
+expect_eq "a changed 名单.txt is not read when cs.db is there" "$(printf '%s\n' "${names[@]}" | sort)" \
+    "$(sql "$dir/cs.db" 'select xm from cs' | sort)"
+expect_eq "the counts are kept" 1 "$(sql "$dir/cs.db" 'select sum(c) from cs')"
+close_program
+
+# (h) neither file: an empty store, and a press asks for a roster.
+dir=$(e2e_app_dir empty)
+start_and_find "$dir"
+wait_until 5 test -s "$dir/cs.db" || die "cs.db was not created in an empty folder"
+# SQLite keeps the statement as it was given, the leading keywords in capitals.
+expect_eq "the new store has just the table cs" "CREATE TABLE cs(xm char(20),c int);" "$(sql "$dir/cs.db" .schema)"
+expect_eq "the new store is empty" 0 "$(sql "$dir/cs.db" 'select count(*) from cs')"
+click_in "$WIN" $BUTTON_X $BUTTON_Y
+if wait_until 5 find_visible_window "$APP_PID" '^提示$' >/dev/null; then
+    box=$(find_visible_window "$APP_PID" '^提示$')
+    pass "a press with no roster shows the box titled 提示"
+    shot no-roster "$(geometry "$(frame_of "$box")" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
+    key_into "$box" Return
+    check "Enter closes the box" wait_until 5 is_unmapped "$box"
+else
+    fail "no box titled 提示 appeared after a press with no roster"
+fi
+check "the program is still running after the box" app_running
+expect_eq "cs.db still has no rows" 0 "$(sql "$dir/cs.db" 'select count(*) from cs')"
+check "the draw window is still shown" is_mapped "$WIN"
+close_program
+
+e2e_finish

@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# The tray icon and its menu, on a real X desktop with trayer as the tray host.
+#   tray.sh PATH/TO/namewheel
+. "$(dirname "$0")/lib.sh"
+e2e_require trayer
+e2e_init "$@"
+e2e_start_desktop tray
+
+dir=$(e2e_app_dir tray)
+# A store made by the sqlite3 shell, with counts that are not 0.
+sql "$dir/cs.db" "create table cs(xm char(20),c int);
+    insert into cs values ('张伟', 2), ('王芳', 0), ('李娜', 5);" || die "cannot make cs.db"
+
+e2e_start_app "$dir"
+wait_until 15 find_window "$APP_PID" '^青枫大转盘' >/dev/null || die "no draw window appeared"
+WIN=$(find_window "$APP_PID" '^青枫大转盘')
+
+# --- the icon docks --------------------------------------------------------------
+if wait_until 10 tray_icon "$APP_PID" >/dev/null; then
+    ICON=$(tray_icon "$APP_PID")
+    pass "the icon docks in trayer's panel (window $ICON, at $(geometry "$ICON" | tr ' ' ,))"
+else
+    die "the program's icon never docked in trayer"
+fi
+check "the icon is mapped" wait_until 5 is_mapped "$ICON"
+
+# open_menu: right-clicks the icon and waits for a new popup window: MENU.
+open_menu() {
+    local before g
+    MENU=""
+    ICON=$(tray_icon "$APP_PID") || return 1
+    before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
+    g=($(geometry "$ICON"))
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
+    new_popup() {
+        local w
+        for w in $(popups_of "$APP_PID"); do
+            case "$before" in *" $w "*) ;; *) MENU=$w; return 0 ;; esac
+        done
+        return 1
+    }
+    wait_until 5 new_popup
+}
+
+has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
+
+# --- 清除次数(&Q) --------------------------------------------------------------------
+if open_menu; then
+    pass "a right-click on the icon opens a popup menu (window $MENU, $(geometry "$MENU" | tr ' ' ,))"
+    shot menu "$(geometry "$MENU" | awk '{ printf "%dx%d+%d+%d", $3 + 120, $4 + 120, $1 - 60, $2 - 60 }')"
+else
+    die "a right-click on the tray icon opened no menu"
+fi
+xdotool key q
+all_zero() { [ "$(sql "$dir/cs.db" 'select count(*) from cs where c is not 0')" = 0 ]; }
+if wait_until 5 find_visible_window "$APP_PID" '^提示$' >/dev/null; then
+    BOX=$(find_visible_window "$APP_PID" '^提示$')
+    expect_eq "清除次数 shows a box titled 提示" 提示 "$(window_name "$BOX")"
+    shot cleared "$(geometry "$(frame_of "$BOX")" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
+    check "all counts are 0 once the box is up" all_zero
+    key_into "$BOX" Return
+    check "Enter closes the box" wait_until 5 is_unmapped "$BOX"
+else
+    fail "清除次数 showed no box titled 提示"
+fi
+check "all counts are 0" wait_until 5 all_zero
+expect_eq "the roster is unchanged" "张伟 李娜 王芳" "$(sql "$dir/cs.db" 'select xm from cs' | sort | tr '\n' ' ' | sed 's/ $//')"
+check "the menu has closed" is_unmapped "$MENU"
+
+# --- 导入名单(&M) --------------------------------------------------------------------
+roster=$E2E_TMP/new-class.txt
+names=()
+for surname in 赵 钱 孙 李 周 吴 郑 王 冯 陈; do
+    for given in 明 华 芳; do names+=("$surname$given"); done
+done
+make_roster "$roster" "${names[@]}"
+[ "${#names[@]}" -eq 30 ] || die "the test roster should have 30 names"
+
+open_menu || die "the menu did not open a second time"
+xdotool key m
+if wait_until 5 has_dialog; then
+    DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
+    pass "导入名单 opens a file dialog ('$(window_name "$DIALOG")')"
+    shot import-dialog
+    type_into "$DIALOG" "$roster"
+    key_into "$DIALOG" Return
+    check "the dialog closes on Enter" wait_until 5 is_unmapped "$DIALOG"
+    thirty() { [ "$(sql "$dir/cs.db" 'select count(*) from cs')" = 30 ]; }
+    wait_until 5 thirty
+    expect_eq "cs.db holds exactly the 30 names of the file" "$(printf '%s\n' "${names[@]}" | sort)" \
+        "$(sql "$dir/cs.db" 'select xm from cs' | sort)"
+    expect_eq "all 30 counts are 0" 30 "$(sql "$dir/cs.db" 'select count(*) from cs where c is 0')"
+else
+    fail "导入名单 opened no file dialog"
+fi
+check "the program is still running" app_running
+
+# A roster the store refuses (a name longer than 20 characters): a clear
+# message, and the store keeps what it had.
+bad=$E2E_TMP/too-long.txt
+make_roster "$bad" 张三 "$(printf '长%.0s' $(seq 21))" 李四
+open_menu || die "the menu did not open for the second import"
+xdotool key m
+if wait_until 5 has_dialog; then
+    DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
+    type_into "$DIALOG" "$bad"
+    key_into "$DIALOG" Return
+    wait_until 5 is_unmapped "$DIALOG"
+    report() { ERR=$(dialogs_of "$APP_PID" | head -n 1); [ -n "$ERR" ]; }
+    if wait_until 5 report; then
+        pass "importing a roster with a 21-character name shows a box ('$(window_name "$ERR")')"
+        shot too-long "$(geometry "$(frame_of "$ERR")" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
+        key_into "$ERR" Return
+        check "Enter closes the box" wait_until 5 is_unmapped "$ERR"
+    else
+        fail "importing a roster with a 21-character name showed no message"
+    fi
+    expect_eq "the store still holds the 30 names" "$(printf '%s\n' "${names[@]}" | sort)" \
+        "$(sql "$dir/cs.db" 'select xm from cs' | sort)"
+else
+    fail "导入名单 opened no file dialog the second time"
+fi
+check "the program is still running after the refused import" app_running
+
+# Left and middle clicks on the icon open nothing.
+g=($(geometry "$(tray_icon "$APP_PID")"))
+before=$(popups_of "$APP_PID" | wc -l)
+click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 1
+click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 2
+sleep 1
+expect_eq "left and middle clicks on the icon open no menu" "$before" "$(popups_of "$APP_PID" | wc -l)"
+
+# --- the tray host restarts ------------------------------------------------------
+e2e_stop_tray
+not_docked() { ! tray_icon "$APP_PID" >/dev/null; }
+check "with trayer gone the icon is not docked" not_docked
+e2e_start_tray
+if wait_until 10 tray_icon "$APP_PID" >/dev/null; then
+    pass "the icon docks again in the new trayer (window $(tray_icon "$APP_PID"))"
+else
+    fail "the icon did not come back after trayer was restarted"
+fi
+check "the program survived the tray host's restart" app_running
+expect_eq "exactly one icon of the program is docked" 1 "$(tray_docked_count)"
+
+# --- 关闭(&C) ------------------------------------------------------------------------
+open_menu || die "the menu did not open after trayer's restart"
+shot menu-again
+xdotool key c
+if e2e_wait_app_exit 10; then
+    expect_eq "关闭 ends the program with exit code 0" 0 "$APP_RC"
+else
+    fail "the program is still running 10 s after 关闭"
+    e2e_kill_app
+fi
+check "trayer is still there" eval "tray_panel >/dev/null"
+expect_eq "the icon has left the tray" 0 "$(tray_docked_count)"
+
+e2e_finish
