@@ -197,15 +197,10 @@ QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindo
 QtWindow::~QtWindow() { delete widget_.data(); }
 
 void QtWindow::show() {
-    if (!widget_->isVisible()) {
-        widget_->show();
-        widget_->raise();
-        widget_->activateWindow();
-        return;
-    }
+    widget_->show();
     widget_->raise();
-    // An already visible window takes the focus only from this program's own
-    // windows, never from the program the user is working in.
+    // The timer shows a window every second: it takes the focus only from this
+    // program's own windows, never from the program the user is typing in.
     if (QGuiApplication::applicationState() == Qt::ApplicationActive) widget_->activateWindow();
 }
 

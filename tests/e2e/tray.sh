@@ -39,6 +39,12 @@ open_menu() {
         done
         return 1
     }
+    wait_until 5 new_popup && return 0
+    # On a loaded machine the click can land while the icon is still busy
+    # with the box that just closed: one more try.
+    note "no menu after the first right-click; trying once more"
+    xdotool key Escape
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
     wait_until 5 new_popup
 }
 
