@@ -248,12 +248,17 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32Window::show() {
-    const bool wasShowing = IsWindowVisible(hwnd_) != FALSE;
-    ShowWindow(hwnd_, SW_SHOW);
-    SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    if (!IsWindowVisible(hwnd_)) {
+        ShowWindow(hwnd_, SW_SHOW);
+        SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        SetForegroundWindow(hwnd_);
+        return;
+    }
+    SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     // An already visible window takes the focus only from this program's own
-    // windows, never from the program the user is working in.
-    if (!wasShowing || ForegroundIsOurs()) SetForegroundWindow(hwnd_);
+    // windows, never from the program the user is working in, and never from
+    // a box or dialog of its own that has disabled it.
+    if (IsWindowEnabled(hwnd_) && ForegroundIsOurs()) SetForegroundWindow(hwnd_);
 }
 
 void Win32Window::hide() { ShowWindow(hwnd_, SW_HIDE); }

@@ -141,14 +141,13 @@ open_tray_menu() {
   return 1
 }
 
-# Sends a key to the program. A popup menu reads the keyboard through its
-# thread's queue: the keys go to the program's own window that has the focus
-# (the draw window, or the badge while it is folded), not to the menu's.
-key_to_program() {
-  local target
-  target=$(window_titled '青枫大转盘' || badge_window)
-  [[ -n $target ]] && xdotool windowfocus --sync "$target" 2>/dev/null
-  xdotool key "$1"
+# Chooses item INDEX (from 0) of the open menu in window w with the mouse:
+# eight items of one height between the menu's 3-pixel edges.
+choose_item() {
+  local w=$1 index=$2 width height item
+  read -r _ _ width height < <(geometry_of "$w")
+  item=$(((height - 6) / 8))
+  xdotool mousemove --window "$w" $((width / 2)) $((3 + index * item + item / 2)) click 1
 }
 
 # Sends a key to window w, once it has the focus.
@@ -249,7 +248,7 @@ if [[ -n $menu ]]; then
   read -r menu_x menu_y menu_w menu_h < <(geometry_of "$menu")
   nw_pass "the tray menu opens: ${menu_w}x${menu_h}+${menu_x}+${menu_y}"
   # 清除次数(&Q): every count back to 0, then the notice.
-  key_to_program q
+  choose_item "$menu" 2
   notice=
   nw_wait_for 5 window_titled '提示' >/dev/null && notice=$(window_titled '提示')
   rows=$(names_and_counts "$run1/cs.db")
@@ -259,19 +258,69 @@ if [[ -n $menu ]]; then
     nw_fail "清除次数(&Q): notice window '${notice}', rows: $(echo "$rows" | tr '\n' ' ')"
   fi
   if [[ -n $notice ]]; then
-    key_to "$notice" Return
-    nw_wait_for 5 bash -c "! xdotool search --onlyvisible --name '^提示\$' >/dev/null 2>&1" ||
-      nw_fail "the notice did not close on Return"
+    # OK is the box's default button. A box that has just appeared may not
+    # take the focus at once: try again.
+    closed=no
+    for attempt in 1 2 3 4 5; do
+      if ((attempt < 3)); then
+        key_to "$notice" Return
+      else
+        # Its OK button, in the middle of the bottom row.
+        read -r _ _ box_w box_h < <(geometry_of "$notice")
+        xdotool mousemove --window "$notice" $((box_w / 2)) $((box_h - 24)) click 1
+      fi
+      if nw_wait_for 2 bash -c "! xdotool search --onlyvisible --name '^提示\$' >/dev/null 2>&1"; then
+        closed=yes
+        break
+      fi
+    done
+    [[ $closed == yes ]] || nw_fail "the notice did not close (Return, then its OK button)"
   fi
 else
   nw_fail "the tray menu did not open"
+fi
+
+# ---- 导入名单(&M): the open-file dialog, then the store replaced whole ----
+
+new_names=(新一 新二 新三)
+for name in "${new_names[@]}"; do printf '%s\r\n' "$name"; done | iconv -f UTF-8 -t GBK >"$run1/new.txt"
+expected_new=$(for name in "${new_names[@]}"; do echo "$name|0"; done)
+menu=$(open_tray_menu)
+dialog=
+if [[ -n $menu ]]; then
+  before=$(program_windows | sort)
+  choose_item "$menu" 1
+  find_dialog() {
+    local w
+    for w in $(comm -13 <(echo "$before") <(program_windows | sort)); do
+      [[ -n $(xdotool getwindowname "$w" 2>/dev/null) ]] && { echo "$w"; return 0; }
+    done
+    return 1
+  }
+  nw_wait_for 10 find_dialog >/dev/null && dialog=$(find_dialog)
+fi
+if [[ -n $dialog ]]; then
+  nw_pass "导入名单(&M) opens the file dialog: $(xdotool getwindowname "$dialog")"
+  sleep 1
+  # The file name box has the focus; Wine's Z: is the Unix root.
+  key_to "$dialog" ctrl+a
+  xdotool type --delay 20 "Z:${run1//\//\\}\\new.txt"
+  xdotool key Return
+  if nw_wait_for 10 bash -c "[[ \$(sqlite3 '$run1/cs.db' 'select xm || \"|\" || c from cs order by rowid' 2>/dev/null) == '$expected_new' ]]"; then
+    nw_pass "the chosen GBK file replaced the roster: ${new_names[*]}"
+  else
+    nw_fail "after the import the store holds: $(names_and_counts "$run1/cs.db" | tr '\n' ' ')"
+  fi
+  [[ -e $run1/cs.db.tmp ]] && nw_fail "the import left cs.db.tmp behind"
+else
+  nw_fail "导入名单(&M) did not open the file dialog"
 fi
 
 # ---- 关闭(&C) ends the program, exit code 0 ----
 
 menu=$(open_tray_menu)
 if [[ -n $menu ]]; then
-  key_to_program c
+  choose_item "$menu" 3
   ended=no
   for _ in $(seq 1 100); do
     if ! kill -0 "$program" 2>/dev/null; then
