@@ -50,6 +50,8 @@ cleanup_all() {
   rm -rf "$work"
 }
 trap cleanup_all EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # ---- resources, read back the way Windows reads them ----
 
@@ -280,6 +282,23 @@ else
   nw_fail "the tray menu did not open"
 fi
 
+# ---- 显示大转盘(&S): another ten ticks of the draw window ----
+
+# The import below must not meet the fold: the badge, when it is shown, takes
+# the focus from the file dialog.
+menu=$(open_tray_menu)
+if [[ -n $menu ]]; then
+  choose_item "$menu" 0
+  sleep 0.5
+  if window_titled '青枫大转盘' >/dev/null && ! badge_window >/dev/null; then
+    nw_pass "显示大转盘(&S) from the tray menu: the draw window showing"
+  else
+    nw_fail "显示大转盘(&S): the draw window is not showing"
+  fi
+else
+  nw_fail "the tray menu did not open for 显示大转盘(&S)"
+fi
+
 # ---- 导入名单(&M): the open-file dialog, then the store replaced whole ----
 
 new_names=(新一 新二 新三)
@@ -301,11 +320,20 @@ if [[ -n $menu ]]; then
 fi
 if [[ -n $dialog ]]; then
   nw_pass "导入名单(&M) opens the file dialog: $(xdotool getwindowname "$dialog")"
-  sleep 1
-  # The file name box has the focus; Wine's Z: is the Unix root.
-  key_to "$dialog" ctrl+a
-  xdotool type --delay 20 "Z:${run1//\//\\}\\new.txt"
-  xdotool key Return
+  # The file name box has the focus; Wine's Z: is the Unix root. A dialog
+  # that has just appeared may miss the first keys: type again while it is up.
+  for attempt in 1 2 3; do
+    sleep 1
+    program_windows | grep -qx "$dialog" || break
+    key_to "$dialog" ctrl+a
+    xdotool type --delay 30 "Z:${run1//\//\\}\\new.txt"
+    xdotool key Return
+    nw_wait_for 4 bash -c "! xdotool search --onlyvisible --classname '^namewheel\.exe\$' 2>/dev/null | grep -qx '$dialog'" && break
+    nw_note "the file dialog is still open after typing the name ($attempt)"
+  done
+  if program_windows | grep -qx "$dialog"; then
+    key_to "$dialog" Escape
+  fi
   if nw_wait_for 10 bash -c "[[ \$(sqlite3 '$run1/cs.db' 'select xm || \"|\" || c from cs order by rowid' 2>/dev/null) == '$expected_new' ]]"; then
     nw_pass "the chosen GBK file replaced the roster: ${new_names[*]}"
   else
