@@ -1,0 +1,111 @@
+// Kernel services on Windows: the ANSI code page and file replacement.
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// <windows.h> names its own ReplaceFile (a macro for ReplaceFileW).
+#undef ReplaceFile
+
+#include <string>
+#include <system_error>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr UINT kGb18030 = 54936;
+constexpr int kLongestSequence = 4;  // GB18030's four-byte sequences
+
+// The system's 8-bit code page; GB18030 where it is UTF-8.
+UINT LegacyCodePage() {
+    const UINT codePage = GetACP();
+    if (codePage == CP_UTF8 && IsValidCodePage(kGb18030)) return kGb18030;
+    return codePage;
+}
+
+// Decodes bytes strictly; false when any of them is not valid in codePage.
+bool DecodeStrictly(UINT codePage, const char* bytes, int length, std::u16string& out) {
+    if (length == 0) return true;
+    const int units = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, length, nullptr, 0);
+    if (units <= 0) return false;
+    const std::size_t start = out.size();
+    out.resize(start + static_cast<std::size_t>(units));
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, length, reinterpret_cast<wchar_t*>(&out[start]),
+                        units);
+    return true;
+}
+
+std::string Utf8Of(const wchar_t* text) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return {};
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(bytes) - 1);
+    return out;
+}
+
+// The system's own words for an error code, in UTF-8, without the line end.
+std::string SystemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0 && text != nullptr) {
+        message = Utf8Of(text);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+            message.pop_back();
+        }
+    }
+    if (text != nullptr) LocalFree(text);
+    if (message.empty()) message = "错误 " + std::to_string(code);
+    return message;
+}
+
+}  // namespace
+
+std::u16string DecodeSystemCodePage(std::string_view bytes) {
+    const UINT codePage = LegacyCodePage();
+    std::u16string out;
+    out.reserve(bytes.size());
+    if (DecodeStrictly(codePage, bytes.data(), static_cast<int>(bytes.size()), out)) return out;
+    // Somewhere a byte is not valid: decode sequence by sequence, taking the
+    // shortest run of bytes that is a character; a byte that starts none
+    // becomes one replacement character.
+    out.clear();
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        bool decoded = false;
+        for (int length = 1; length <= kLongestSequence && i + static_cast<std::size_t>(length) <= bytes.size();
+             ++length) {
+            if (DecodeStrictly(codePage, bytes.data() + i, length, out)) {
+                i += static_cast<std::size_t>(length);
+                decoded = true;
+                break;
+            }
+        }
+        if (!decoded) {
+            out.push_back(kReplacement);
+            ++i;
+        }
+    }
+    return out;
+}
+
+void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    // One rename that replaces the target, on disk when it returns.
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = GetLastError();
+        throw std::filesystem::filesystem_error(SystemMessage(code), from, to,
+                                                std::error_code(static_cast<int>(code), std::system_category()));
+    }
+}
+
+}  // namespace platform

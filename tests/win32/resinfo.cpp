@@ -1,0 +1,139 @@
+// Prints what Windows reads from an executable's resources, one fact a line:
+// the version resource (fixed block, translation, strings), the icon, the
+// badge picture and the manifest. The Wine tests compare the lines.
+//   resinfo.exe FILE.exe OUT.txt   (UTF-8 text)
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const wchar_t* text) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return {};
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(bytes) - 1);
+    return out;
+}
+
+std::string Quad(DWORD high, DWORD low) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(HIWORD(high)),
+                  static_cast<unsigned long>(LOWORD(high)), static_cast<unsigned long>(HIWORD(low)),
+                  static_cast<unsigned long>(LOWORD(low)));
+    return buffer;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: resinfo FILE.exe OUT.txt\n");
+        return 2;
+    }
+    FILE* out = _wfopen(argv[2], L"wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "resinfo: cannot write the output file\n");
+        return 2;
+    }
+    const auto line = [out](const std::string& text) { std::fprintf(out, "%s\n", text.c_str()); };
+
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(argv[1], &ignored);
+    std::vector<BYTE> block(size);
+    if (size == 0 || !GetFileVersionInfoW(argv[1], 0, size, block.data())) {
+        line("version: none");
+    } else {
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        if (VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr) {
+            line("fixed FileVersion " + Quad(fixed->dwFileVersionMS, fixed->dwFileVersionLS));
+            line("fixed ProductVersion " + Quad(fixed->dwProductVersionMS, fixed->dwProductVersionLS));
+        }
+        struct Translation {
+            WORD language;
+            WORD codePage;
+        }* translations = nullptr;
+        if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
+                           &length)) {
+            for (UINT i = 0; i < length / sizeof(Translation); ++i) {
+                char buffer[64];
+                std::snprintf(buffer, sizeof buffer, "translation %04X %u", translations[i].language,
+                              translations[i].codePage);
+                line(buffer);
+                wchar_t prefix[64];
+                std::swprintf(prefix, 64, L"\\StringFileInfo\\%04X%04X\\", translations[i].language,
+                              translations[i].codePage);
+                for (const wchar_t* name : {L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName",
+                                            L"LegalCopyright", L"OriginalFilename", L"ProductName",
+                                            L"ProductVersion"}) {
+                    wchar_t* value = nullptr;
+                    UINT chars = 0;
+                    const std::wstring path = std::wstring(prefix) + name;
+                    if (VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &chars)) {
+                        line("string " + Utf8(name) + "=" + (value != nullptr && chars > 0 ? Utf8(value) : ""));
+                    } else {
+                        line("string " + Utf8(name) + " missing");
+                    }
+                }
+            }
+        }
+    }
+
+    HMODULE module = LoadLibraryExW(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr) {
+        line("module: cannot load");
+    } else {
+        HICON icon = static_cast<HICON>(LoadImageW(module, L"MAINICON", IMAGE_ICON, 48, 48, 0));
+        ICONINFO info{};
+        BITMAP colour{};
+        if (icon != nullptr && GetIconInfo(icon, &info) && info.hbmColor != nullptr &&
+            GetObjectW(info.hbmColor, sizeof colour, &colour)) {
+            char buffer[64];
+            std::snprintf(buffer, sizeof buffer, "icon MAINICON %ldx%ld %u bits", colour.bmWidth, colour.bmHeight,
+                          colour.bmBitsPixel);
+            line(buffer);
+        } else {
+            line("icon MAINICON missing");
+        }
+        if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+        if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
+        if (icon != nullptr) DestroyIcon(icon);
+
+        HRSRC png = FindResourceW(module, L"PNG", L"EXEFILE");
+        if (png != nullptr) {
+            const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(module, png)));
+            const DWORD length = SizeofResource(module, png);
+            const bool signature = bytes != nullptr && length > 8 && bytes[1] == 'P' && bytes[2] == 'N' &&
+                                   bytes[3] == 'G';
+            line(std::string("resource EXEFILE/PNG ") + (signature ? "png" : "not png") + " " +
+                 std::to_string(length));
+        } else {
+            line("resource EXEFILE/PNG missing");
+        }
+
+        HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+        if (manifest != nullptr) {
+            const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
+            const std::string text(bytes, SizeofResource(module, manifest));
+            line(std::string("manifest common-controls-6 ") +
+                 (text.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos ? "yes"
+                                                                                                            : "no"));
+            line(std::string("manifest asInvoker ") +
+                 (text.find("level=\"asInvoker\" uiAccess=\"false\"") != std::string::npos ? "yes" : "no"));
+            line(std::string("manifest dpiAware ") +
+                 (text.find("dpiAware") != std::string::npos || text.find("dpiAwareness") != std::string::npos
+                      ? "yes"
+                      : "no"));
+        } else {
+            line("manifest missing");
+        }
+        FreeLibrary(module);
+    }
+    std::fclose(out);
+    return 0;
+}
