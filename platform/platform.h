@@ -173,6 +173,6 @@ std::u16string DecodeSystemCodePage(std::string_view bytes);
 
 // Puts from in the place of to in one atomic step, replacing to; the move is on
 // disk when this returns. Throws std::filesystem::filesystem_error on failure.
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace platform

@@ -60,7 +60,7 @@ void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesy
         // now does it take the old one's place, in one rename, so that a crash
         // at any moment leaves either the old roster or the whole new one.
         try {
-            platform::ReplaceFile(temporary, storePath);
+            platform::ReplaceFileAtomically(temporary, storePath);
         } catch (const std::exception& error) {
             throw Error(u"无法替换名单库“" + storePath.u16string() + u"”：" + MessageOf(error));
         }

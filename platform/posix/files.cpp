@@ -64,7 +64,7 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
     return out;
 }
 
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         throw std::filesystem::filesystem_error("rename", from, to, std::error_code(errno, std::generic_category()));
     }

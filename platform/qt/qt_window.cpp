@@ -1,7 +1,7 @@
 #include "platform/qt/qt_window.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -200,8 +200,11 @@ void QtWindow::show() {
     widget_->show();
     widget_->raise();
     // The timer shows a window every second: it takes the focus only from this
-    // program's own windows, never from the program the user is typing in.
-    if (QGuiApplication::applicationState() == Qt::ApplicationActive) widget_->activateWindow();
+    // program's own windows, never from the program the user is typing in, nor
+    // from a box or dialog of ours that is waiting for an answer.
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive && QApplication::activeModalWidget() == nullptr) {
+        widget_->activateWindow();
+    }
 }
 
 void QtWindow::hide() { widget_->hide(); }

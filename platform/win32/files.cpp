@@ -7,8 +7,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// <windows.h> names its own ReplaceFile (a macro for ReplaceFileW).
-#undef ReplaceFile
 
 #include <string>
 #include <system_error>
@@ -99,7 +97,7 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
     return out;
 }
 
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
     // One rename that replaces the target, on disk when it returns.
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD code = GetLastError();
