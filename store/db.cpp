@@ -367,9 +367,27 @@ void TADOQuery::ApplySort() {
         // Rows that tie come in a fresh random order every time the sort is
         // applied, so no name is favoured for standing early in the file.
         std::shuffle(order_.begin(), order_.end(), shuffle_);
-        std::stable_sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return SortsBefore(rows_[a], rows_[b], sortField_, descending_);
-        });
+        if (sortField_ == kC) {
+            // The count and the row's place in the shuffled order, in one
+            // integer: sorting these gives the same order as a stable sort of
+            // the shuffled rows by count, on keys that lie side by side in
+            // memory instead of behind an index into the rows.
+            std::vector<std::uint64_t> keys(order_.size());
+            for (std::size_t i = 0; i < order_.size(); ++i) {
+                std::uint32_t count = static_cast<std::uint32_t>(rows_[order_[i]].c) ^ 0x80000000u;
+                if (descending_) count = ~count;
+                keys[i] = (static_cast<std::uint64_t>(count) << 32) | static_cast<std::uint32_t>(i);
+            }
+            std::sort(keys.begin(), keys.end());
+            std::vector<std::uint32_t> shuffled(order_);
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                order_[i] = shuffled[static_cast<std::uint32_t>(keys[i])];
+            }
+        } else {
+            std::stable_sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+                return SortsBefore(rows_[a], rows_[b], sortField_, descending_);
+            });
+        }
     }
     position_ = 0;
 }
