@@ -102,7 +102,9 @@ public:
     bool Locate(std::string_view field, std::u16string_view value);
 
     // Edit mode for the current row; Post writes the change to the file and
-    // moves the row to its place in the sort order.
+    // moves the row to its place in the sort order. Inside a transaction of
+    // the connection the write may wait until the next statement that reads
+    // the table, or the commit: nothing of it is on disk before that anyway.
     void Edit();
     void Post();
     void Cancel();
@@ -120,6 +122,8 @@ public:
     void NoteOpenFailure(std::u16string reason) { openFailure_ = std::move(reason); }
 
 private:
+    friend class TADOConnection;
+
     struct Row {
         std::int64_t rowid;
         std::u16string xm;
@@ -136,6 +140,11 @@ private:
     void Load();
     void FinalizeStatements();
     void CheckBrowseMode();
+    // Posts made inside the connection's transaction wait here, as runs of
+    // rows that follow each other in the file and take the same value.
+    void HoldPost(const Row& row);
+    void WriteHeldPosts();
+    void DropHeldPosts();
     void BeginOwnTransaction();
     void EndOwnTransaction(bool commit);
     std::u16string SqlText() const;
@@ -156,7 +165,16 @@ private:
     bool ownTransaction_ = false;
     std::u16string openFailure_;
     std::mt19937 shuffle_;
+    struct HeldRun {
+        std::int64_t first = 0;
+        std::int64_t last = 0;
+        std::int32_t value = 0;
+        std::u16string firstName;  // for the message when a row has gone
+    };
+    HeldRun held_;
+    bool holding_ = false;
     sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* updateRun_ = nullptr;
     sqlite3_stmt* update_ = nullptr;
     sqlite3_stmt* reread_ = nullptr;
 };

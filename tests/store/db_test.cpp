@@ -174,6 +174,60 @@ TEST_F(StoreTest, RollbackAndRequeryGiveBackTheStoredCounts) {
     EXPECT_EQ(query.FieldAsInteger("c"), 3);
 }
 
+TEST_F(StoreTest, PostsInsideATransactionAreOnDiskAfterTheCommit) {
+    Open({{u"a", 3}, {u"b", 4}, {u"c", 5}, {u"d", 6}, {u"e", 7}});
+    query.SetSort(u"");
+    const int values[] = {1, 1, 2, 2, 1};  // runs of equal values, and a lone one
+    connection.BeginTrans();
+    int i = 0;
+    for (query.First(); !query.Eof(); query.Next()) {
+        query.Edit();
+        query.SetField("c", values[i++]);
+        query.Post();
+    }
+    connection.CommitTrans();
+    EXPECT_EQ(fake::StoredRows(Store()),
+              (std::vector<StoredRow>{{u"a", 1}, {u"b", 1}, {u"c", 2}, {u"d", 2}, {u"e", 1}}));
+}
+
+TEST_F(StoreTest, AReadInsideTheTransactionSeesItsOwnPosts) {
+    Open({{u"a", 3}, {u"b", 4}});
+    query.SetSort(u"");
+    connection.BeginTrans();
+    query.First();
+    query.Edit();
+    query.SetField("c", 9);
+    query.Post();
+    query.Edit();
+    EXPECT_EQ(query.FieldAsInteger("c"), 9) << "read again from the file inside the transaction";
+    query.Cancel();
+    connection.CommitTrans();
+    EXPECT_EQ(fake::StoredRows(Store()), (std::vector<StoredRow>{{u"a", 9}, {u"b", 4}}));
+}
+
+TEST_F(StoreTest, ARowGoneFromTheFileFailsTheTransactionWhole) {
+    Open({{u"a", 3}, {u"b", 4}, {u"c", 5}});
+    query.SetSort(u"");
+    fake::Sql(Store(), "delete from cs where xm = 'b';");  // another copy of the program, say
+    connection.BeginTrans();
+    bool failed = false;
+    try {
+        for (query.First(); !query.Eof(); query.Next()) {
+            query.Edit();
+            query.SetField("c", 0);
+            query.Post();
+        }
+        connection.CommitTrans();
+    } catch (const Error& error) {
+        failed = true;
+        EXPECT_NE(error.message().find(u"已不在名单库里"), std::u16string::npos) << error.what();
+        connection.RollbackTrans();
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(connection.InTransaction());
+    EXPECT_EQ(fake::StoredRows(Store()), (std::vector<StoredRow>{{u"a", 3}, {u"c", 5}}));
+}
+
 TEST_F(StoreTest, AClosedViewSaysWhichStoreAndWhy) {
     std::filesystem::create_directory(Store());
     OpenRosterView(connection, query, Store());
