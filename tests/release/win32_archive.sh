@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The Windows release archive, unpacked into a fresh folder and started there
+# under Wine: the program makes its cs.db beside itself and nowhere else.
+#   win32_archive.sh WIN32_BUILD_DIR
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$(cd "$1" && pwd)
+source "$root/tests/win32/lib.sh"
+
+nw_setup "$build"
+work=$(mktemp -d "${TMPDIR:-/tmp}/namewheel-zip.XXXXXX")
+cleanup_all() {
+  nw_cleanup
+  rm -rf "$work"
+}
+trap cleanup_all EXIT
+
+zip=$(bash "$root/scripts/release-win32.sh" "$build" "$work/dist" | tail -n 1)
+if [[ $(basename "$zip") == namewheel-2.0.0.0-win32.zip && -f $zip ]]; then
+  nw_pass "the archive is $(basename "$zip")"
+else
+  nw_fail "no archive namewheel-2.0.0.0-win32.zip (got '$zip')"
+  exit 1
+fi
+mkdir "$work/unpacked"
+(cd "$work/unpacked" && cmake -E tar xf "$zip") || nw_fail "the archive does not unpack"
+app=$work/unpacked/namewheel-2.0.0.0-win32
+contents=$(ls "$app" 2>/dev/null | LC_ALL=C sort | tr '\n' ' ')
+if [[ $contents == "README.md namewheel.exe " ]]; then
+  nw_pass "it holds namewheel.exe and the README"
+else
+  nw_fail "it holds: $contents"
+fi
+
+mkdir "$work/elsewhere"
+before=$(find "$WINEPREFIX" -name 'cs.db*' 2>/dev/null | wc -l)
+(cd "$work/elsewhere" && exec wine "$app/namewheel.exe" >"$work/run.log" 2>&1) &
+NW_WINE_PIDS+=($!)
+if nw_wait_for 60 test -s "$app/cs.db"; then
+  nw_pass "cs.db appears beside namewheel.exe"
+else
+  nw_fail "no cs.db beside namewheel.exe ($(tail -3 "$work/run.log"))"
+fi
+sleep 1
+elsewhere=$(find "$work" -name 'cs.db*' ! -path "$app/cs.db" | tr '\n' ' ')
+after=$(find "$WINEPREFIX" -name 'cs.db*' 2>/dev/null | wc -l)
+if [[ -z $elsewhere && $before == "$after" ]]; then
+  nw_pass "and nowhere else"
+else
+  nw_fail "cs.db also at: $elsewhere (in the prefix: $before before, $after after)"
+fi
+if sqlite3 "$app/cs.db" .schema | grep -q 'CREATE TABLE cs(xm char(20),c int)'; then
+  nw_pass "the store holds the table cs"
+else
+  nw_fail "the store has no table cs"
+fi
+
+echo "win32 archive: $([[ $NW_FAILED == 0 ]] && echo ok || echo FAILED)"
+exit "$NW_FAILED"
