@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <stdexcept>
 
 #include "resources/layout.h"
@@ -35,6 +36,14 @@ bool ForegroundIsOurs() {
     DWORD process = 0;
     GetWindowThreadProcessId(foreground, &process);
     return process == GetCurrentProcessId();
+}
+
+// A box or dialog of ours (the system's dialog class) is waiting for an answer.
+bool ForegroundIsOurDialog() {
+    if (!ForegroundIsOurs()) return false;
+    wchar_t name[16] = {};
+    GetClassNameW(GetForegroundWindow(), name, 16);
+    return std::wcscmp(name, L"#32770") == 0;
 }
 
 struct Styles {
@@ -249,6 +258,13 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void Win32Window::show() {
     if (!IsWindowVisible(hwnd_)) {
+        // The badge that the timer folds out must not take the keys from a
+        // file name being typed into our open dialog.
+        if (ForegroundIsOurDialog()) {
+            ShowWindow(hwnd_, SW_SHOWNA);
+            SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            return;
+        }
         ShowWindow(hwnd_, SW_SHOW);
         SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         SetForegroundWindow(hwnd_);
