@@ -253,12 +253,14 @@ QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindo
 QtWindow::~QtWindow() { delete widget_.data(); }
 
 void QtWindow::show() {
+    const bool answerAwaited = QApplication::activeModalWidget() != nullptr;
+    if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, answerAwaited);
     widget_->show();
     widget_->raise();
     // The timer shows a window every second: it takes the focus only from this
     // program's own windows, never from the program the user is typing in, nor
     // from a box or dialog of ours that is waiting for an answer.
-    if (QGuiApplication::applicationState() == Qt::ApplicationActive && QApplication::activeModalWidget() == nullptr) {
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive && !answerAwaited) {
         widget_->activateWindow();
     }
 }
