@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <clocale>
+#include <cstdlib>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -61,6 +62,46 @@ TEST(RosterFile, LegacyCodePageIsGb18030WhereTheLocaleNamesNone) {
     EXPECT_EQ(platform::DecodeSystemCodePage("\x95\x32\x82\x36"), u"\U00020000");
     EXPECT_EQ(platform::DecodeSystemCodePage("a\xFF" "b"), u"a\uFFFD" "b");
     EXPECT_EQ(platform::DecodeSystemCodePage("a\xD5"), u"a\uFFFD");
+}
+
+// A locale of one code page, made with localedef in a folder of its own and
+// set while the object lives. Empty when this system cannot make it.
+class LegacyLocale {
+public:
+    LegacyLocale(const std::string& source, const std::string& charmap) {
+        const std::string name = source + "." + charmap;
+        const std::string command = "localedef -i " + source + " -f " + charmap + " '" +
+                                    (dir_.path() / name).string() + "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0 && !std::filesystem::exists(dir_.path() / name / "LC_CTYPE")) return;
+        if (const char* old = std::getenv("LOCPATH")) oldPath_ = old;
+        setenv("LOCPATH", dir_.path().c_str(), 1);
+        made_ = std::setlocale(LC_ALL, name.c_str()) != nullptr;
+    }
+    ~LegacyLocale() {
+        std::setlocale(LC_ALL, "C");
+        if (oldPath_.empty()) {
+            unsetenv("LOCPATH");
+        } else {
+            setenv("LOCPATH", oldPath_.c_str(), 1);
+        }
+    }
+    bool made() const { return made_; }
+
+private:
+    fake::TempDir dir_;
+    std::string oldPath_;
+    bool made_ = false;
+};
+
+TEST(RosterFile, ACodePageThatHoldsALetterBackLosesNothing) {
+    // CP1258 holds a letter back in case a combining tone mark follows it;
+    // 0x81 is no character there, and not UTF-8 either.
+    const LegacyLocale vietnamese("vi_VN", "CP1258");
+    if (!vietnamese.made()) GTEST_SKIP() << "no CP1258 locale can be made here (package locales)";
+    EXPECT_EQ(platform::DecodeSystemCodePage("a\x81" "b"), u"a\uFFFD" "b") << "before an invalid byte and at the end";
+    EXPECT_EQ(platform::DecodeSystemCodePage("\xC3"), u"\u0102");
+    EXPECT_EQ(SplitRosterLines(DecodeRosterText("An\nB\xC3", platform::DecodeSystemCodePage)),
+              (Names{u"An", u"B\u0102"}));
 }
 
 TEST(RosterFile, NoLimitOnTheLengthOfALine) {
