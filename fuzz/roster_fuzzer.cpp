@@ -1,7 +1,9 @@
 // The roster file reader on any bytes, in every code page this machine has a
 // locale for: decoding never fails and gives valid UTF-16, the legacy decoder
 // keeps every line end and loses nothing at the end of the text, and the
-// names split from it hold no line end.
+// names split from it hold no line end. The whole reader either gives a
+// roster the store takes (names of at most its limit, no control characters)
+// or refuses with the program's own error, never anything else.
 //
 // The locales come from NAMEWHEEL_FUZZ_LOCALES (blank-separated; scripts/fuzz.sh
 // builds them with localedef under LOCPATH); the ones setlocale refuses are left out.
@@ -15,7 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
 #include "platform/platform.h"
+#include "store/db.h"
 #include "store/roster_file.h"
 
 namespace {
@@ -79,6 +83,24 @@ void CheckOneLocale(std::string_view bytes) {
     Require(LineFeeds(legacy) == LineFeeds(bytes), "legacy decoding changed the number of line feeds");
     const std::u16string withLineEnd = platform::DecodeSystemCodePage(std::string(bytes) + "\n");
     Require(withLineEnd == legacy + u"\n", "legacy decoding lost or changed the end of the text");
+
+    try {
+        const Roster roster = ParseRosterFile("fuzz.txt", bytes, platform::DecodeSystemCodePage);
+        Require(!roster.names.empty(), "a roster without names was taken");
+        Require(roster.names.size() == names.size(), "the roster's names are not the split lines");
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            Require(roster.names[i] == names[i], "the roster's names are not the split lines");
+            Require(names[i].size() <= TADOQuery::kNameLimit, "a name longer than the store takes was taken");
+            for (const char16_t unit : names[i]) {
+                Require(unit >= 0x20 || unit == u'\t', "a control character was taken");
+                Require(unit != 0xFFFD, "an unreadable byte was taken");
+            }
+        }
+    } catch (const Error& error) {
+        Require(error.message().find(u"fuzz.txt") != std::u16string::npos, "a refusal that does not name the file");
+    } catch (...) {
+        Fail("the reader threw something other than its own error");
+    }
 }
 
 }  // namespace

@@ -556,10 +556,7 @@ void TADOQuery::CheckBrowseMode() {
 void TADOQuery::AppendRecord(std::u16string xm, int c) {
     RequireActive();
     CheckBrowseMode();
-    if (xm.size() > kNameLimit) {
-        throw Error(u"名字“" + xm.substr(0, kNameLimit) + u"…”有 " + ToU16(static_cast<int>(xm.size())) +
-                    u" 个字符，最多 " + ToU16(static_cast<int>(kNameLimit)) + u" 个");
-    }
+    if (xm.size() > kNameLimit) throw Error(NameTooLongMessage(xm, xm.size()));
     sqlite3* db = connection_.RequireOpen();
     if (insert_ == nullptr) insert_ = Prepare(db, u"insert into " + table_ + u" values (?, ?)");
     sqlite3_bind_text16(insert_, 1, xm.data(), static_cast<int>(xm.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
@@ -568,4 +565,11 @@ void TADOQuery::AppendRecord(std::u16string xm, int c) {
     rows_.push_back(Row{sqlite3_last_insert_rowid(db), std::move(xm), c});
     order_.push_back(static_cast<std::uint32_t>(rows_.size() - 1));
     position_ = order_.size() - 1;
+}
+
+std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length) {
+    const std::size_t limit = TADOQuery::kNameLimit;
+    return u"名字“" + std::u16string(start.substr(0, limit)) + u"…”有 " +
+           ToU16(static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF))) + u" 个字符，最多 " +
+           ToU16(static_cast<int>(limit)) + u" 个";
 }

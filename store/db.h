@@ -113,7 +113,8 @@ public:
     // Appends a row: the values go to the columns in order (xm, then c).
     void AppendRecord(std::u16string xm, int c);
 
-    // The longest name the store takes, in UTF-16 code units.
+    // The longest name the store takes, in UTF-16 code units. A longer one is
+    // refused with NameTooLongMessage.
     static constexpr std::size_t kNameLimit = 20;
 
     // Why the view is not open, for the message of an action on a closed view.
@@ -160,3 +161,7 @@ private:
     sqlite3_stmt* update_ = nullptr;
     sqlite3_stmt* reread_ = nullptr;
 };
+
+// Why a name of length units (beginning with start) is refused: its first
+// units, its length and the limit.
+std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length);

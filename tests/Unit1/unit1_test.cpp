@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -79,6 +82,16 @@ TEST_F(StartupTest, ASeedThatFailsLeavesNoStoreAndSaysWhy) {
     fake::WriteBytes(File(u"名单.txt"), "张三\n李四\n");
     Start();
     EXPECT_EQ(Stored(), (Rows{{u"张三", 0}, {u"李四", 0}}));
+}
+
+TEST_F(StartupTest, AnEmptyDefaultRosterMakesNoStoreAndSaysSo) {
+    fake::WriteBytes(File(u"名单.txt"), "");
+    Start();
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    EXPECT_NE(desktop->logged("box stop")[0].find("名单.txt”里没有名字"), std::string::npos)
+        << desktop->logged("box stop")[0];
+    EXPECT_FALSE(std::filesystem::exists(Store()));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
 }
 
 TEST_F(StartupTest, AStoreThatCannotBeOpenedIsNamedAtTheFirstPress) {
@@ -231,16 +244,24 @@ TEST_F(SpinTest, ARosterReplacedInsideTheSpin) {
     for (const StoredRow& row : Stored()) total += row.c;
     EXPECT_EQ(total, 1);
 
-    // Emptied inside a spin: it ends, records nothing, and the button is ready again.
+    // An empty file is refused inside a spin: its message, and the spin goes on
+    // with the roster it had.
     desktop->processCalls = 0;
+    std::set<std::u16string> afterRefusal;
     desktop->onProcessMessages = [&](int call) {
         if (call == 3) desktop->choose(u"导入名单(&M)");
+        if (call > 3) afterRefusal.insert(Label().text());
+        if (call == 100) Press();
     };
     Press();
     EXPECT_FALSE(Spinning);
     EXPECT_EQ(Button().text(), u"开始转动");
-    EXPECT_EQ(Stored(), Rows{});
-    EXPECT_TRUE(desktop->logged("box stop").empty());
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    EXPECT_NE(desktop->logged("box stop")[0].find("里没有名字"), std::string::npos) << desktop->logged("box stop")[0];
+    EXPECT_EQ(afterRefusal, (std::set<std::u16string>{u"子", u"丑"}));
+    total = 0;
+    for (const StoredRow& row : Stored()) total += row.c;
+    EXPECT_EQ(total, 2);
 }
 
 TEST_F(SpinTest, ACloseDuringASpinWaitsForTheDraw) {
@@ -442,6 +463,42 @@ TEST_F(ImportTest, AStoreThatCannotBeReplacedKeepsTheRoster) {
     EXPECT_NE(boxes[0].find("无法替换名单库"), std::string::npos) << boxes[0];
     EXPECT_TRUE(std::filesystem::is_directory(Store() / "inside"));
     EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+// Files picked by mistake: each gets a message that says what is wrong with
+// it, and cs.db stays as it was.
+TEST_F(ImportTest, AnEmptyFileKeepsTheRoster) {
+    fake::WriteBytes(File(u"空.txt"), "");
+    Import(File(u"空.txt"));
+    ExpectFailedAndUnchanged("里没有名字");
+}
+
+TEST_F(ImportTest, APictureRenamedKeepsTheRoster) {
+    fake::WriteBytes(File(u"照片.txt"), std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06", 26));
+    Import(File(u"照片.txt"));
+    ExpectFailedAndUnchanged("不是文本文件");
+}
+
+TEST_F(ImportTest, BytesNoCodePageReadsKeepTheRoster) {
+    fake::WriteBytes(File(u"乱码.txt"), "Ann\nB\xFF\xFEob\n");
+    Import(File(u"乱码.txt"));
+    ExpectFailedAndUnchanged("第 2 行有读不出的字节");
+}
+
+TEST_F(ImportTest, AHundredMegabyteLineKeepsTheRoster) {
+    {
+        std::ofstream out(File(u"一行.txt"), std::ios::binary);
+        const std::string block(1'000'000, 'x');
+        for (int i = 0; i < 100; ++i) out << block;
+    }
+    Import(File(u"一行.txt"));
+    ExpectFailedAndUnchanged("第 1 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 100000000 个字符");
+}
+
+TEST_F(ImportTest, APipeKeepsTheRosterAndDoesNotWait) {
+    ASSERT_EQ(mkfifo(File(u"管道.txt").c_str(), 0600), 0);
+    Import(File(u"管道.txt"));
+    ExpectFailedAndUnchanged("不是一个名单文件");
 }
 
 class ResetTest : public fake::ProgramTest {};

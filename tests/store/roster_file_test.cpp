@@ -5,6 +5,8 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -133,6 +135,94 @@ TEST(RosterFile, ReadsAFileAndSaysWhatIsWrongWithABadOne) {
     const auto fifo = dir.path() / "pipe.txt";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     expectError(fifo, u"不是一个名单文件");  // and it does not wait for a writer
+}
+
+// What ParseRosterFile says of bytes it refuses; empty when it takes them.
+std::u16string Refusal(const std::string& bytes) {
+    try {
+        ParseRosterFile("班级.txt", bytes, platform::DecodeSystemCodePage);
+    } catch (const Error& error) {
+        return error.message();
+    }
+    return {};
+}
+
+TEST(RosterFile, BytesThatAreNoRosterAreRefusedNamingTheFileAndTheLine) {
+    std::setlocale(LC_ALL, "C");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::u16string words;
+    };
+    const std::string png("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06\0\0\0", 33);
+    for (const Case& c : {
+             Case{"an empty file", "", u"里没有名字"},
+             Case{"only a byte-order mark", "\xEF\xBB\xBF", u"里没有名字"},
+             Case{"the end-of-text mark first", "\x1A甲\n", u"里没有名字"},
+             Case{"a PNG picture renamed", png, u"不是文本文件：第 3 行有控制字符 U+0000"},
+             Case{"a NUL inside a name", std::string("甲\n乙\0丙\n", 12), u"第 2 行有控制字符 U+0000"},
+             Case{"UTF-16 without its mark", std::string("a\0b\0", 4), u"控制字符 U+0000"},
+             Case{"bytes no code page reads", "Ann\nBob\n\xFF\xFF\n", u"第 3 行有读不出的字节"},
+             Case{"a UTF-8 mark, then invalid bytes", "\xEF\xBB\xBF甲\n\xC0\x80\n", u"第 2 行有读不出的字节"},
+             Case{"UTF-16 cut off", "\xFF\xFE" "a\0b", u"第 1 行有读不出的字节"},
+             Case{"a line of 21 characters", "甲\n" + std::string(21, 'x') + "\n",
+                  u"第 2 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 21 个字符，最多 20 个"},
+             Case{"21 after the lone CRs are dropped", std::string(21, 'y') + "\r\r\n", u"第 1 行：名字"},
+         }) {
+        const std::u16string message = Refusal(c.bytes);
+        EXPECT_NE(message.find(u"名单文件“班级.txt”"), std::u16string::npos) << c.what << ": " << fake::Utf8(message);
+        EXPECT_NE(message.find(c.words), std::u16string::npos) << c.what << ": " << fake::Utf8(message);
+    }
+    // What is left alone: tabs and blanks, blank lines, 20 characters, a GBK
+    // file, a name cut by the end-of-text mark, and what stands behind it.
+    EXPECT_EQ(Refusal("\t甲 \n\n" + std::string(20, 'x') + "\r\n乙\x1Ajunk\n"), u"");
+    EXPECT_EQ(Refusal("\xD5\xC5\xC8\xFD\r\n\xC0\xEE\xCB\xC4"), u"");
+    EXPECT_EQ(ParseRosterFile("a.txt", "\n", platform::DecodeSystemCodePage).names, Names{u""});
+}
+
+// The peak resident memory of this process in bytes, after the peak is reset.
+class PeakMemory {
+public:
+    PeakMemory() {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        start_ = Read("VmRSS:");
+    }
+    long long Growth() const { return Read("VmHWM:") - start_; }
+    bool Available() const { return start_ > 0 && Read("VmHWM:") > 0; }
+
+private:
+    static long long Read(const std::string& key) {
+        std::ifstream in("/proc/self/status");
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind(key, 0) == 0) return std::stoll(line.substr(key.size())) * 1024;
+        }
+        return -1;
+    }
+    long long start_;
+};
+
+TEST(RosterFile, ASingleHundredMegabyteLineIsRefusedWithoutHoldingItAsAName) {
+    fake::TempDir dir;
+    const auto file = dir.path() / "一行.txt";
+    constexpr long long kSize = 100'000'000;
+    {
+        std::ofstream out(file, std::ios::binary);
+        const std::string block(1'000'000, 'x');
+        for (long long written = 0; written < kSize; written += static_cast<long long>(block.size())) out << block;
+    }
+    const PeakMemory peak;
+    try {
+        ReadRosterFile(file);
+        FAIL() << "a 100 MB name was taken";
+    } catch (const Error& error) {
+        EXPECT_NE(error.message().find(u"第 1 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 100000000 个字符，最多 20 个"),
+                  std::u16string::npos)
+            << error.what();
+    }
+    if (!peak.Available()) GTEST_SKIP() << "no /proc/self/status here";
+    // The file's bytes and their UTF-16 decoding are held once each; the name
+    // is not. (Reading it whole into a name took 1.6 GB.)
+    EXPECT_LT(peak.Growth(), 4 * kSize) << "peak growth " << peak.Growth() / 1'000'000 << " MB";
 }
 
 }  // namespace
