@@ -39,7 +39,7 @@ fi
 locales="zh_CN.GBK:zh_CN:GBK zh_CN.GB2312:zh_CN:GB2312 zh_TW.BIG5:zh_TW:BIG5 zh_HK.BIG5-HKSCS:zh_HK:BIG5-HKSCS
          ja_JP.SHIFT_JIS:ja_JP:SHIFT_JIS ja_JP.EUC-JP:ja_JP:EUC-JP ko_KR.EUC-KR:ko_KR:EUC-KR
          ru_RU.KOI8-R:ru_RU:KOI8-R ru_RU.CP1251:ru_RU:CP1251 en_US.ISO-8859-1:en_US:ISO-8859-1
-         th_TH.TIS-620:th_TH:TIS-620 vi_VN.TCVN5712-1:vi_VN:TCVN5712-1"
+         th_TH.TIS-620:th_TH:TIS-620 vi_VN.TCVN5712-1:vi_VN:TCVN5712-1 vi_VN.CP1258:vi_VN:CP1258"
 export LOCPATH=$build/locales
 mkdir -p "$LOCPATH"
 names=""
@@ -62,6 +62,7 @@ $only_build && exit 0
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 mkdir -p "$build/artifacts"
+cd "$build"  # libFuzzer writes its fuzz-N.log files into the current folder
 status=0
 for target in "${targets[@]}"; do
     case $target in
