@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "common/text.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -157,6 +158,15 @@ void TADOConnection::Open() {
         if (sqlite3_db_readonly(db, "main") == 1) {
             sqlite3_close_v2(db);
             throw Error(where + u"：文件是只读的，抽中的次数无法保存");
+        }
+        // Each write makes a journal beside the file: without it no draw
+        // could be saved, and that would only show once a spin had ended.
+        const std::filesystem::path folder = path_.parent_path();
+        const std::u16string unwritable = platform::FolderWriteError(folder);
+        if (!unwritable.empty()) {
+            sqlite3_close_v2(db);
+            throw Error(where + u"：它所在的文件夹“" + folder.u16string() + u"”不能写入，抽中的次数无法保存（" +
+                        unwritable + u"）");
         }
         db_ = db;
         lastError_.clear();

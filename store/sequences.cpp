@@ -49,6 +49,12 @@ void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesy
     const std::filesystem::path temporary = TemporaryStorePath(storePath);
     RemoveTemporaryStore(storePath);
     try {
+        const std::filesystem::path folder = storePath.parent_path();
+        const std::u16string unwritable = platform::FolderWriteError(folder);
+        if (!unwritable.empty()) {
+            throw Error(u"无法建立名单库“" + storePath.u16string() + u"”：文件夹“" + folder.u16string() +
+                        u"”不能写入（" + unwritable + u"）");
+        }
         Require(CreateJetDatabase(temporary.u16string(), u""));
         Require(ConnectJetDatabase(connection, temporary.u16string(), u""));
         Require(ExecSql(query, kCreateTableSql));

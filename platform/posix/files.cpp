@@ -77,6 +77,15 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
     return out;
 }
 
+std::u16string FolderWriteError(const std::filesystem::path& folder) {
+    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
+    if (::access(where.c_str(), W_OK | X_OK) == 0) return {};
+    const char* reason = std::strerror(errno);
+    std::u16string text;
+    for (const char* p = reason; *p != 0; ++p) text.push_back(static_cast<unsigned char>(*p));
+    return text;
+}
+
 void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         throw std::filesystem::filesystem_error("rename", from, to, std::error_code(errno, std::generic_category()));

@@ -501,6 +501,97 @@ TEST_F(ImportTest, APipeKeepsTheRosterAndDoesNotWait) {
     ExpectFailedAndUnchanged("不是一个名单文件");
 }
 
+// Stores and folders the program cannot write to: a message that says so at
+// the first press (or at start-up, where it must make a store), and nothing
+// written. Permission bits only hold for a user other than root, so these
+// run in a child process as the user nobody.
+class UnwritableTest : public fake::ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        namespace fs = std::filesystem;
+        fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                         fs::perms::others_read | fs::perms::others_exec);
+    }
+    void ReadOnlyFolder() {
+        namespace fs = std::filesystem;
+        fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                         fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    }
+    // Starts the program in the child, presses the button (and again to stop
+    // the spin, if one starts), and gives back the boxes shown.
+    std::string StartAndPress() {
+        return fake::RunUnprivileged([&] {
+            Start();
+            desktop->onProcessMessages = [&](int call) {
+                if (call == 3) Press();
+            };
+            Press();
+            std::string boxes;
+            for (const std::string& box : desktop->logged("box")) boxes += box + "\n";
+            return boxes;
+        });
+    }
+};
+
+TEST_F(UnwritableTest, AReadOnlyStoreIsNamedAtTheFirstPress) {
+    fake::MakeStore(Store(), {{u"甲", 2}});
+    std::filesystem::permissions(Store(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                              std::filesystem::perms::others_read);
+    const std::string before = fake::ReadBytes(Store());
+    const std::string boxes = StartAndPress();
+    EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find(Store().string()), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find("只读"), std::string::npos) << boxes;
+    EXPECT_EQ(fake::ReadBytes(Store()), before);
+}
+
+TEST_F(UnwritableTest, AFolderThatCannotBeWrittenWithoutAStore) {
+    ReadOnlyFolder();
+    const std::string boxes = StartAndPress();
+    EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find(dir_.path().string()), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find("不能写入"), std::string::npos) << boxes;
+    EXPECT_FALSE(std::filesystem::exists(Store()));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+TEST_F(UnwritableTest, AFolderThatCannotBeWrittenWithAWritableStore) {
+    // The store file itself may be written, but its journal cannot be made
+    // beside it: no draw could be saved.
+    fake::MakeStore(Store(), {{u"甲", 2}, {u"乙", 0}});
+    std::filesystem::permissions(Store(), std::filesystem::perms::all & ~std::filesystem::perms::owner_exec &
+                                              ~std::filesystem::perms::group_exec & ~std::filesystem::perms::others_exec);
+    ReadOnlyFolder();
+    const std::string before = fake::ReadBytes(Store());
+    const std::string boxes = StartAndPress();
+    EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find("不能写入"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find(dir_.path().string()), std::string::npos) << boxes;
+    EXPECT_EQ(fake::ReadBytes(Store()), before);
+}
+
+TEST_F(UnwritableTest, AnImportIntoAFolderThatCannotBeWrittenKeepsTheRoster) {
+    fake::MakeStore(Store(), {{u"甲", 2}, {u"乙", 0}});
+    fake::WriteBytes(File(u"新.txt"), "子\n丑\n");
+    std::filesystem::permissions(Store(), std::filesystem::perms::all & ~std::filesystem::perms::owner_exec &
+                                              ~std::filesystem::perms::group_exec & ~std::filesystem::perms::others_exec);
+    ReadOnlyFolder();
+    const std::string before = fake::ReadBytes(Store());
+    const std::string boxes = fake::RunUnprivileged([&] {
+        Start();
+        desktop->dialogAnswers = {File(u"新.txt").u16string()};
+        desktop->choose(u"导入名单(&M)");
+        std::string shown;
+        for (const std::string& box : desktop->logged("box")) shown += box + "\n";
+        return shown;
+    });
+    EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find("不能写入"), std::string::npos) << boxes;
+    EXPECT_EQ(fake::ReadBytes(Store()), before);
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
 class ResetTest : public fake::ProgramTest {};
 
 TEST_F(ResetTest, EveryCountBackToZeroThenTheNotice) {
