@@ -104,6 +104,46 @@ TEST_F(StartupTest, AStoreThatCannotBeOpenedIsNamedAtTheFirstPress) {
     EXPECT_FALSE(Spinning);
 }
 
+TEST_F(StartupTest, ABrokenStoreIsNamedAtTheFirstPressAndLeftAsItWas) {
+    // A real store of many pages, cut off half-way.
+    fake::MakeStore(File(u"whole.db"), {});
+    fake::Sql(File(u"whole.db"), "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000) "
+                                 "insert into cs select '学生' || i, i % 5 from n;");
+    const std::string whole = fake::ReadBytes(File(u"whole.db"));
+    ASSERT_GT(whole.size(), 16384u);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"zero length", "", "no such table"},
+                          Case{"random bytes", std::string(8192, '\xA5'), "not a database"},
+                          Case{"a truncated database", whole.substr(0, whole.size() / 2), "malformed"},
+                          Case{"a directory", "", "不是一个文件"}}) {
+        SCOPED_TRACE(c.what);
+        form2.reset();
+        form1.reset();
+        desktop->boxes.clear();
+        desktop->log.clear();
+        std::filesystem::remove_all(Store());
+        if (std::string(c.what) == "a directory") {
+            std::filesystem::create_directory(Store());
+        } else {
+            fake::WriteBytes(Store(), c.bytes);
+        }
+        Start();
+        EXPECT_TRUE(desktop->boxes.empty()) << "no message at start-up";
+        Press();
+        ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+        const std::string box = desktop->logged("box stop")[0];
+        EXPECT_NE(box.find(Store().string()), std::string::npos) << box;
+        EXPECT_NE(box.find(c.reason), std::string::npos) << box;
+        EXPECT_FALSE(Spinning);
+        if (std::string(c.what) != "a directory") EXPECT_EQ(fake::ReadBytes(Store()), c.bytes) << "nothing written";
+        EXPECT_FALSE(std::filesystem::exists(File(u"cs.db-journal")));
+    }
+}
+
 class SpinTest : public fake::ProgramTest {
 protected:
     // Names shown during a spin of the given steps.
