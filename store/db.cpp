@@ -185,8 +185,33 @@ void TADOConnection::Close() {
     inTransaction_ = false;
 }
 
+void TADOConnection::BeginWrite() {
+    sqlite3* db = RequireOpen();
+    // Waits up to the busy timeout for another copy of the program to finish
+    // its write.
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const int rc = sqlite3_errcode(db);
+        const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+            throw Error(u"名单库“" + path_.u16string() + u"”正被另一个程序使用，等了 " +
+                        ToU16(kBusyWaitMilliseconds / 1000) + u" 秒仍没有空出来：" + reason);
+        }
+        throw Error(u"名单库出错：" + reason);
+    }
+    // Another copy of the program may have imported a roster: its new store
+    // has taken this one's name, and what is written here would go to a file
+    // that no longer has one. Asked with the write lock held, so that the
+    // replacement (which takes the lock of the old store) cannot come between.
+    int moved = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved != 0) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw Error(u"名单库“" + path_.u16string() + u"”已被另一个程序换成了新导入的名单，这里打开的名单已经过时，"
+                    u"不能再记录：请关闭程序，再重新打开");
+    }
+}
+
 void TADOConnection::BeginTrans() {
-    Exec(RequireOpen(), "BEGIN IMMEDIATE");
+    BeginWrite();
     inTransaction_ = true;
 }
 
@@ -496,7 +521,7 @@ bool TADOQuery::Locate(std::string_view field, std::u16string_view value) {
 void TADOQuery::BeginOwnTransaction() {
     sqlite3* db = connection_.RequireOpen();
     if (ownTransaction_ || sqlite3_get_autocommit(db) == 0) return;
-    Exec(db, "BEGIN IMMEDIATE");
+    connection_.BeginWrite();
     ownTransaction_ = true;
 }
 

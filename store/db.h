@@ -54,6 +54,10 @@ public:
 
 private:
     friend class TADOQuery;
+    // Takes the store's write lock (BEGIN IMMEDIATE), waiting out a busy store;
+    // refuses a store that another copy of the program has replaced.
+    void BeginWrite();
+
     sqlite3* db_ = nullptr;
     std::vector<TADOQuery*> queries_;  // closed with the connection
     bool inTransaction_ = false;
