@@ -608,3 +608,30 @@ std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length)
            ToU16(static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF))) + u" 个字符，最多 " +
            ToU16(static_cast<int>(limit)) + u" 个";
 }
+
+StoreWriteLock::StoreWriteLock(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return;
+    if (sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db_, SQLITE_OPEN_READWRITE,
+                        nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        return;
+    }
+    sqlite3_busy_timeout(db_, kBusyWaitMilliseconds);
+    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+    const int rc = sqlite3_errcode(db_);
+    const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db_));
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+        throw Error(u"名单库正被另一个程序使用，等了 " + ToU16(kBusyWaitMilliseconds / 1000) + u" 秒仍没有空出来：" +
+                    reason);
+    }
+}
+
+StoreWriteLock::~StoreWriteLock() {
+    if (db_ == nullptr) return;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+}

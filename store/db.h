@@ -169,3 +169,18 @@ private:
 // Why a name of length units (beginning with start) is refused: its first
 // units, its length and the limit.
 std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length);
+
+// Holds the write lock of the store at path while it lives, so that no other
+// copy of the program is half-way through a write to it; waits for one that
+// is (the busy timeout) and throws Error when it does not finish in time. A
+// file that is no store, or no file at all, has no lock to take.
+class StoreWriteLock {
+public:
+    explicit StoreWriteLock(const std::filesystem::path& path);
+    ~StoreWriteLock();
+    StoreWriteLock(const StoreWriteLock&) = delete;
+    StoreWriteLock& operator=(const StoreWriteLock&) = delete;
+
+private:
+    sqlite3* db_ = nullptr;
+};

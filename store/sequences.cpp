@@ -66,6 +66,10 @@ void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesy
         // now does it take the old one's place, in one rename, so that a crash
         // at any moment leaves either the old roster or the whole new one.
         try {
+            // Nobody may be half-way through a write to the old store when it
+            // goes: a crash would leave that write's journal beside the new
+            // file, and the next open would roll old pages back into it.
+            const StoreWriteLock oldStore(storePath);
             platform::ReplaceFile(temporary, storePath);
         } catch (const std::exception& error) {
             throw Error(u"无法替换名单库“" + storePath.u16string() + u"”：" + MessageOf(error));

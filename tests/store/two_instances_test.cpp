@@ -152,4 +152,42 @@ TEST_F(TwoCopiesTest, AStoreReplacedByTheOtherCopysImportIsNotWrittenTo) {
     EXPECT_EQ(fake::StoredRows(Store()), (Rows{{u"子", 0}, {u"丑", 1}}));
 }
 
+TEST_F(TwoCopiesTest, AnImportAfterACopyDiedHalfWayThroughAWriteKeepsItsJournalAway) {
+    fake::MakeStore(Store(), {});
+    fake::Sql(Store(), "with recursive n(i) as (select 1 union all select i + 1 from n where i < 20000) "
+                       "insert into cs select '学生' || i, 3 from n;");
+    Copy b(Store());  // running since before the other copy died
+    ASSERT_EQ(b.query.RecordCount(), 20000);
+
+    // The other copy is killed in the middle of a large write: its changes have
+    // begun to reach the file, and its journal, with the old pages, stays
+    // behind. (Its first change is to page 1, as a commit's is: played back
+    // into another file, that page takes the other file's place.)
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(Store().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_exec(db, "PRAGMA cache_size = 10; BEGIN IMMEDIATE; CREATE TABLE later(x); UPDATE cs SET c = 0;", nullptr, nullptr, nullptr);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::filesystem::path journal = Store();
+    journal += "-journal";
+    const std::string header = fake::ReadBytes(journal).substr(0, 8);
+    ASSERT_EQ(header, std::string("\xD9\xD5\x05\xF9\x20\xA1\x63\xD7", 8)) << "a hot journal";
+
+    // This copy imports a roster. The journal belongs to the old file: left
+    // beside the new one, the next open would write old pages into it.
+    b.connection.Close();
+    const Roster roster{dir.path() / "新.txt", {u"子", u"丑", u"寅"}};
+    CreateStore(b.connection, b.query, Store(), &roster);
+    EXPECT_FALSE(std::filesystem::exists(journal));
+    OpenRosterView(b.connection, b.query, Store());
+    EXPECT_TRUE(b.query.Active()) << fake::Utf8(LastStoreRoutineError());
+    EXPECT_EQ(Integrity(Store()), "ok");
+    EXPECT_EQ(fake::StoredRows(Store()), (Rows{{u"子", 0}, {u"丑", 0}, {u"寅", 0}}));
+}
+
 }  // namespace
