@@ -514,7 +514,8 @@ TEST_F(ImportTest, AnEmptyFileKeepsTheRoster) {
 }
 
 TEST_F(ImportTest, APictureRenamedKeepsTheRoster) {
-    fake::WriteBytes(File(u"照片.txt"), std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06", 26));
+    static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06";
+    fake::WriteBytes(File(u"照片.txt"), std::string(kPng, sizeof kPng - 1));
     Import(File(u"照片.txt"));
     ExpectFailedAndUnchanged("不是文本文件");
 }

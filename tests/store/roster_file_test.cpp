@@ -154,7 +154,8 @@ TEST(RosterFile, BytesThatAreNoRosterAreRefusedNamingTheFileAndTheLine) {
         std::string bytes;
         std::u16string words;
     };
-    const std::string png("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06\0\0\0", 33);
+    static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06\0\0\0";
+    const std::string png(kPng, sizeof kPng - 1);
     for (const Case& c : {
              Case{"an empty file", "", u"里没有名字"},
              Case{"only a byte-order mark", "\xEF\xBB\xBF", u"里没有名字"},

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# One whole session of the real program under valgrind's memcheck, on a
+# private X desktop with a tray: start, a spin, an import, a count reset,
+# close. Fails on a definite leak or any memory error in namewheel's own
+# code; prints valgrind's leak summary.
+#   valgrind.sh PATH/TO/namewheel        (VALGRIND_LOG=F keeps the log)
+. "$(dirname "$0")/../e2e/lib.sh"
+e2e_require trayer valgrind
+e2e_init "$1"
+e2e_start_desktop tray
+
+dir=$(e2e_app_dir valgrind)
+sql "$dir/cs.db" "create table cs(xm char(20),c int); insert into cs values ('张伟',2),('王芳',0),('李娜',5);" ||
+    die "cannot make cs.db"
+make_roster "$E2E_TMP/class.txt" 赵明 钱华 孙芳 李明 周华
+vlog=${VALGRIND_LOG:-$E2E_TMP/valgrind.log}
+APP_LOG=$dir/program.log
+# Errors in the system's libraries (Qt, fontconfig, X) are not ours: only a
+# definite leak, or an error with namewheel's own code on its stack, counts.
+(cd "$dir" && exec valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
+    --errors-for-leak-kinds=definite --num-callers=30 --log-file="$vlog" ./namewheel) >>"$APP_LOG" 2>&1 &
+APP_PID=$!
+
+draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
+wait_until 120 draw_window >/dev/null || die "no draw window under valgrind in 120 s"
+WIN=$(draw_window)
+pass "the program starts under valgrind"
+
+# --- a spin ------------------------------------------------------------------
+total() { sql "$dir/cs.db" 'select sum(c) from cs'; }
+wait_until 20 is_mapped "$WIN"
+click_in "$WIN" 240 127 && sleep 1 && click_in "$WIN" 240 127
+drawn() { [ "$(total)" = 8 ]; }
+check "a spin records one draw" wait_until 30 drawn
+
+# --- the tray menu -------------------------------------------------------------
+open_menu() {
+    local before g icon
+    MENU=""
+    wait_until 30 tray_icon "$APP_PID" >/dev/null || return 1
+    icon=$(tray_icon "$APP_PID")
+    before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
+    g=($(geometry "$icon"))
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
+    new_popup() {
+        local w
+        for w in $(popups_of "$APP_PID"); do
+            case "$before" in *" $w "*) ;; *) MENU=$w; return 0 ;; esac
+        done
+        return 1
+    }
+    wait_until 20 new_popup
+}
+menu_command() {
+    local i
+    for i in 1 2 3; do
+        # Under valgrind the menu takes a moment to take the keyboard.
+        open_menu && { sleep 1; xdotool key "$1"; return 0; }
+        xdotool key Escape
+    done
+    return 1
+}
+has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
+
+# --- an import -------------------------------------------------------------------
+menu_command m || die "the tray menu did not open"
+wait_until 30 has_dialog || die "导入名单 opened no file dialog"
+DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
+sleep 3  # until the dialog has made its file-name field and given it the focus
+type_into "$DIALOG" "$E2E_TMP/class.txt" && key_into "$DIALOG" Return
+imported() { [ "$(sql "$dir/cs.db" 'select group_concat(xm) from cs')" = "赵明,钱华,孙芳,李明,周华" ]; }
+check "the import replaces the roster" wait_until 60 imported
+
+# --- another spin, then a count reset ---------------------------------------------
+click_in "$WIN" 240 127 && sleep 1 && click_in "$WIN" 240 127
+one() { [ "$(total)" = 1 ]; }
+check "a spin on the new roster records one draw" wait_until 30 one
+menu_command q || die "the tray menu did not open for the reset"
+wait_until 30 find_visible_window "$APP_PID" '^提示$' >/dev/null || fail "the reset showed no notice"
+BOX=$(find_visible_window "$APP_PID" '^提示$')
+[ -n "$BOX" ] && key_into "$BOX" Return
+zero() { [ "$(total)" = 0 ]; }
+check "the reset sets every count to 0" wait_until 30 zero
+
+# --- close ---------------------------------------------------------------------------
+menu_command c || die "the tray menu did not open for 关闭"
+if e2e_wait_app_exit 120; then
+    expect_eq "关闭 ends the program with exit code 0" 0 "$APP_RC"
+else
+    fail "the program is still running 120 s after 关闭"
+    e2e_kill_app
+fi
+
+summary=$(sed -n 's/^==[0-9]*== *//p' "$vlog" | grep -E '^(definitely|indirectly|possibly) lost:|^still reachable:|^ERROR SUMMARY:')
+echo "$summary" | sed 's/^/  valgrind: /'
+expect_eq "no definite leak" "definitely lost: 0 bytes in 0 blocks" "$(echo "$summary" | grep '^definitely lost:' || echo 'definitely lost: 0 bytes in 0 blocks')"
+# An error report whose stack passes through our own sources.
+own=$(awk '/^==[0-9]+== [A-Z][a-z]/ { block = "" } { block = block "\n" $0 } /^==[0-9]+== $/ { if (block ~ /\/(Unit1|Unit2|common|store|platform|app)\/[a-z_0-9]+\.(cpp|h):/ && block !~ /lost in loss record/) { print block; n++ } block = "" } END { exit n > 0 }' "$vlog" >"$E2E_TMP/own-errors.txt"; echo $?)
+if [ "$own" = 0 ]; then
+    pass "no memory error in namewheel's own code"
+else
+    fail "memory errors in namewheel's own code:"
+    head -n 60 "$E2E_TMP/own-errors.txt"
+fi
+grep -q "definitely lost" "$vlog" && grep -A25 "definitely lost in loss record" "$vlog" | head -60
+e2e_finish
