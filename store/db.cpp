@@ -86,6 +86,23 @@ std::u16string TableOfSelect(std::u16string_view sql) {
     return table;
 }
 
+// A copy of the program killed before its write had reached the file leaves
+// a journal whose header was never written. SQLite ignores such a journal and
+// never removes it. It is removed here under the write lock, which no live
+// writer holds then (one that does keeps its journal: the lock is only tried).
+void RemoveStaleJournal(sqlite3* db, const std::filesystem::path& path) {
+    std::filesystem::path journal = path;
+    journal += "-journal";
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(journal, ec))) return;
+    sqlite3_busy_timeout(db, 0);
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        std::filesystem::remove(journal, ec);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_busy_timeout(db, kBusyWaitMilliseconds);
+}
+
 }  // namespace
 
 ConnectionString ParseConnectionString(std::u16string_view text) {
@@ -168,6 +185,7 @@ void TADOConnection::Open() {
             throw Error(where + u"：它所在的文件夹“" + folder.u16string() + u"”不能写入，抽中的次数无法保存（" +
                         unwritable + u"）");
         }
+        RemoveStaleJournal(db, path_);
         db_ = db;
         lastError_.clear();
     } catch (const Error& error) {

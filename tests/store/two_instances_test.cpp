@@ -190,4 +190,40 @@ TEST_F(TwoCopiesTest, AnImportAfterACopyDiedHalfWayThroughAWriteKeepsItsJournalA
     EXPECT_EQ(fake::StoredRows(Store()), (Rows{{u"子", 0}, {u"丑", 0}, {u"寅", 0}}));
 }
 
+TEST_F(TwoCopiesTest, AJournalLeftByACopyKilledBeforeItWroteGoesAtTheNextOpen) {
+    fake::MakeStore(Store(), {{u"甲", 3}, {u"乙", 4}});
+    std::filesystem::path journal = Store();
+    journal += "-journal";
+    // Killed at its first change: the journal exists, but its header was not
+    // written yet, and the file itself is unchanged.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(Store().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE cs SET c = 0;", nullptr, nullptr, nullptr);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(std::filesystem::exists(journal));
+    {
+        Copy a(Store());
+        EXPECT_FALSE(std::filesystem::exists(journal)) << "gone once the store is open";
+        EXPECT_EQ(a.query.RecordCount(), 2);
+    }
+    EXPECT_EQ(fake::StoredRows(Store()), (Rows{{u"甲", 3}, {u"乙", 4}}));
+
+    // A copy that is writing keeps its journal.
+    Copy a(Store());
+    a.connection.BeginTrans();
+    a.Draw(u"甲");
+    ASSERT_TRUE(std::filesystem::exists(journal));
+    Copy b(Store());
+    EXPECT_TRUE(b.query.Active());
+    EXPECT_TRUE(std::filesystem::exists(journal)) << "a live writer's journal stays";
+    a.connection.CommitTrans();
+    EXPECT_EQ(fake::StoredRows(Store()), (Rows{{u"甲", 4}, {u"乙", 4}}));
+}
+
 }  // namespace
