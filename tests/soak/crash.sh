@@ -147,7 +147,7 @@ scenario_seed() {
     for i in $(seq "$runs"); do
         dir=$(e2e_app_dir "seed-$i")
         ln "$BIG" "$dir/名单.txt" 2>/dev/null || cp "$BIG" "$dir/名单.txt"
-        delay=$(random_ms "$took")
+        delay=$(random_ms $((took * 13 / 10)))
         e2e_start_app "$dir"
         sleep_ms "$delay"
         kill_app
@@ -209,7 +209,9 @@ scenario_import() {
         e2e_start_app "$dir"
         wait_until 30 draw_window >/dev/null || { fail "import $i: no draw window"; e2e_kill_app; continue; }
         import_file "$BIG" || { e2e_kill_app; continue; }
-        delay=$(random_ms "$took")
+        # A little past the calibrated end, so that some kills come after the
+        # rename.
+        delay=$(random_ms $((took * 13 / 10)))
         sleep_ms "$delay"
         kill_app
         left=$(leftovers "$dir")
