@@ -256,6 +256,15 @@ TEST_F(SpinTest, DuplicateNamesCountOnTheRowFound) {
     EXPECT_EQ(rows[0].c + rows[1].c, 2);
 }
 
+TEST_F(SpinTest, ACountAtTheLargestIntegerIsNotWrappedRound) {
+    StartWith({{u"甲", 2147483647}});
+    Spin(2);
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    EXPECT_NE(desktop->logged("box stop")[0].find("上限"), std::string::npos) << desktop->logged("box stop")[0];
+    EXPECT_EQ(Stored(), (Rows{{u"甲", 2147483647}}));
+    EXPECT_EQ(form1->ADOQuery1.State(), DataSetState::Browse);
+}
+
 TEST_F(SpinTest, AnErrorInsideASpinLeavesNoStuckButton) {
     StartWith({{u"甲", 0}, {u"乙", 0}});
     desktop->onProcessMessages = [&](int call) {
