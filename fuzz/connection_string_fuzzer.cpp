@@ -40,10 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!path.empty() && Blank(path.front())) path.erase(path.begin());
     while (!path.empty() && Blank(path.back())) path.pop_back();
     const ConnectionString built = ParseConnectionString(
-        u"Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info = False;Mode = ReadWrite;Data Source=" + path +
+        u"Provider=P.4.0;Persist Security Info = False;Mode = ReadWrite;Data Source=" + path +
         u";Jet OLEDB:Database Password=");
     Require(built.dataSource == path);
     Require(built.password.empty());
-    Require(built.provider == u"Microsoft.Jet.OLEDB.4.0");
+    Require(built.provider == u"P.4.0");
     return 0;
 }
