@@ -75,12 +75,17 @@ for target in "${targets[@]}"; do
     work=$build/corpus/$target
     mkdir -p "$work"
     echo "=== ${target}_fuzzer, ${seconds} s, $jobs job(s)"
+    # With more than one job, libFuzzer runs each in a process of its own,
+    # logging to fuzz-N.log here.
+    parallel=()
+    [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
     if ! "$build/${target}_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
-        -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
+        "${parallel[@]}" -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/${target}-" "$work" "$seeds" 2>"$build/$target.log"; then
         status=1
         echo "FAIL: ${target}_fuzzer found a fault:"
         grep -v '^#' "$build/$target.log" | tail -n 40
+        [ "$jobs" -gt 1 ] && tail -n 40 "$build"/fuzz-*.log
     else
         grep -E '^(roster_fuzzer:|stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ *DONE)' "$build/$target.log" || true
         echo "PASS: ${target}_fuzzer, no fault in $seconds s"
