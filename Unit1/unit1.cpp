@@ -1,6 +1,7 @@
 #include "Unit1/unit1.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "Unit2/unit2.h"
 #include "common/application.h"
@@ -143,7 +144,14 @@ void TForm1::btn1Click() {
 
     if (ADOQuery1.Locate("xm", lbl1.text())) {
         ADOQuery1.Edit();
-        ADOQuery1.SetField("c", ADOQuery1.FieldAsInteger("c") + 1);
+        const int count = ADOQuery1.FieldAsInteger("c");
+        // A store edited by another tool may hold any count; one more than the
+        // largest would wrap round to the smallest.
+        if (count == std::numeric_limits<int>::max()) {
+            ADOQuery1.Cancel();
+            throw Error(u"“" + lbl1.text() + u"”的次数已到上限 " + ToU16(count) + u"，这次没有记下");
+        }
+        ADOQuery1.SetField("c", count + 1);
         ADOQuery1.Post();
     }
 }

@@ -171,6 +171,18 @@ public:
 // Where the system names no 8-bit code page (a UTF-8 or plain ASCII locale), GB18030.
 std::u16string DecodeSystemCodePage(std::string_view bytes);
 
+// Why files cannot be made (and removed) in folder, in the system's words;
+// empty when they can. Asks the system, so that it also holds where
+// permission bits do not (an administrator, a read-only medium).
+std::u16string FolderWriteError(const std::filesystem::path& folder);
+
+// Whether a file that is open (by this program or another) can be replaced.
+#ifdef _WIN32
+inline constexpr bool kOpenFilesCanBeReplaced = false;
+#else
+inline constexpr bool kOpenFilesCanBeReplaced = true;
+#endif
+
 // Puts from in the place of to in one atomic step, replacing to; the move is on
 // disk when this returns. Throws std::filesystem::filesystem_error on failure.
 void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);

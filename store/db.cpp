@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "common/text.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -85,6 +86,23 @@ std::u16string TableOfSelect(std::u16string_view sql) {
     return table;
 }
 
+// A copy of the program killed before its write had reached the file leaves
+// a journal whose header was never written. SQLite ignores such a journal and
+// never removes it. It is removed here under the write lock, which no live
+// writer holds then (one that does keeps its journal: the lock is only tried).
+void RemoveStaleJournal(sqlite3* db, const std::filesystem::path& path) {
+    std::filesystem::path journal = path;
+    journal += "-journal";
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(journal, ec))) return;
+    sqlite3_busy_timeout(db, 0);
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        std::filesystem::remove(journal, ec);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_busy_timeout(db, kBusyWaitMilliseconds);
+}
+
 }  // namespace
 
 ConnectionString ParseConnectionString(std::u16string_view text) {
@@ -160,6 +178,16 @@ void TADOConnection::Open() {
             sqlite3_close_v2(db);
             throw Error(where + u"：文件是只读的，抽中的次数无法保存");
         }
+        // Each write makes a journal beside the file: without it no draw
+        // could be saved, and that would only show once a spin had ended.
+        const std::filesystem::path folder = path_.parent_path();
+        const std::u16string unwritable = platform::FolderWriteError(folder);
+        if (!unwritable.empty()) {
+            sqlite3_close_v2(db);
+            throw Error(where + u"：它所在的文件夹“" + folder.u16string() + u"”不能写入，抽中的次数无法保存（" +
+                        unwritable + u"）");
+        }
+        RemoveStaleJournal(db, path_);
         db_ = db;
         lastError_.clear();
     } catch (const Error& error) {
@@ -177,8 +205,33 @@ void TADOConnection::Close() {
     inTransaction_ = false;
 }
 
+void TADOConnection::BeginWrite() {
+    sqlite3* db = RequireOpen();
+    // Waits up to the busy timeout for another copy of the program to finish
+    // its write.
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const int rc = sqlite3_errcode(db);
+        const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+            throw Error(u"名单库“" + path_.u16string() + u"”正被另一个程序使用，等了 " +
+                        ToU16(kBusyWaitMilliseconds / 1000) + u" 秒仍没有空出来：" + reason);
+        }
+        throw Error(u"名单库出错：" + reason);
+    }
+    // Another copy of the program may have imported a roster: its new store
+    // has taken this one's name, and what is written here would go to a file
+    // that no longer has one. Asked with the write lock held, so that the
+    // replacement (which takes the lock of the old store) cannot come between.
+    int moved = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved != 0) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw Error(u"名单库“" + path_.u16string() + u"”已被另一个程序换成了新导入的名单，这里打开的名单已经过时，"
+                    u"不能再记录：请关闭程序，再重新打开");
+    }
+}
+
 void TADOConnection::BeginTrans() {
-    Exec(RequireOpen(), "BEGIN IMMEDIATE");
+    BeginWrite();
     inTransaction_ = true;
 }
 
@@ -527,7 +580,7 @@ bool TADOQuery::Locate(std::string_view field, std::u16string_view value) {
 void TADOQuery::BeginOwnTransaction() {
     sqlite3* db = connection_.RequireOpen();
     if (ownTransaction_ || sqlite3_get_autocommit(db) == 0) return;
-    Exec(db, "BEGIN IMMEDIATE");
+    connection_.BeginWrite();
     ownTransaction_ = true;
 }
 
@@ -648,10 +701,7 @@ void TADOQuery::CheckBrowseMode() {
 void TADOQuery::AppendRecord(std::u16string xm, int c) {
     RequireActive();
     CheckBrowseMode();
-    if (xm.size() > kNameLimit) {
-        throw Error(u"名字“" + xm.substr(0, kNameLimit) + u"…”有 " + ToU16(static_cast<int>(xm.size())) +
-                    u" 个字符，最多 " + ToU16(static_cast<int>(kNameLimit)) + u" 个");
-    }
+    if (xm.size() > kNameLimit) throw Error(NameTooLongMessage(xm, xm.size()));
     sqlite3* db = connection_.RequireOpen();
     WriteHeldPosts();
     if (insert_ == nullptr) insert_ = Prepare(db, u"insert into " + table_ + u" values (?, ?)");
@@ -661,4 +711,38 @@ void TADOQuery::AppendRecord(std::u16string xm, int c) {
     rows_.push_back(Row{sqlite3_last_insert_rowid(db), std::move(xm), c});
     order_.push_back(static_cast<std::uint32_t>(rows_.size() - 1));
     position_ = order_.size() - 1;
+}
+
+std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length) {
+    const std::size_t limit = TADOQuery::kNameLimit;
+    return u"名字“" + std::u16string(start.substr(0, limit)) + u"…”有 " +
+           ToU16(static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF))) + u" 个字符，最多 " +
+           ToU16(static_cast<int>(limit)) + u" 个";
+}
+
+StoreWriteLock::StoreWriteLock(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return;
+    if (sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db_, SQLITE_OPEN_READWRITE,
+                        nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        return;
+    }
+    sqlite3_busy_timeout(db_, kBusyWaitMilliseconds);
+    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+    const int rc = sqlite3_errcode(db_);
+    const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db_));
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+        throw Error(u"名单库正被另一个程序使用，等了 " + ToU16(kBusyWaitMilliseconds / 1000) + u" 秒仍没有空出来：" +
+                    reason);
+    }
+}
+
+StoreWriteLock::~StoreWriteLock() {
+    if (db_ == nullptr) return;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
 }

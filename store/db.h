@@ -54,6 +54,10 @@ public:
 
 private:
     friend class TADOQuery;
+    // Takes the store's write lock (BEGIN IMMEDIATE), waiting out a busy store;
+    // refuses a store that another copy of the program has replaced.
+    void BeginWrite();
+
     sqlite3* db_ = nullptr;
     std::vector<TADOQuery*> queries_;  // closed with the connection
     bool inTransaction_ = false;
@@ -115,7 +119,8 @@ public:
     // Appends a row: the values go to the columns in order (xm, then c).
     void AppendRecord(std::u16string xm, int c);
 
-    // The longest name the store takes, in UTF-16 code units.
+    // The longest name the store takes, in UTF-16 code units. A longer one is
+    // refused with NameTooLongMessage.
     static constexpr std::size_t kNameLimit = 20;
 
     // Why the view is not open, for the message of an action on a closed view.
@@ -177,4 +182,23 @@ private:
     sqlite3_stmt* updateRun_ = nullptr;
     sqlite3_stmt* update_ = nullptr;
     sqlite3_stmt* reread_ = nullptr;
+};
+
+// Why a name of length units (beginning with start) is refused: its first
+// units, its length and the limit.
+std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length);
+
+// Holds the write lock of the store at path while it lives, so that no other
+// copy of the program is half-way through a write to it; waits for one that
+// is (the busy timeout) and throws Error when it does not finish in time. A
+// file that is no store, or no file at all, has no lock to take.
+class StoreWriteLock {
+public:
+    explicit StoreWriteLock(const std::filesystem::path& path);
+    ~StoreWriteLock();
+    StoreWriteLock(const StoreWriteLock&) = delete;
+    StoreWriteLock& operator=(const StoreWriteLock&) = delete;
+
+private:
+    sqlite3* db_ = nullptr;
 };

@@ -1,12 +1,13 @@
 #include "store/roster_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "common/text.h"
 #include "platform/platform.h"
+#include "store/db.h"
 
 namespace {
 
@@ -49,41 +50,99 @@ std::u16string DecodeRosterText(std::string_view bytes, LegacyDecoder legacy) {
     return legacy(bytes);
 }
 
-std::vector<std::u16string> SplitRosterLines(std::u16string_view text) {
-    std::vector<std::u16string> names;
+namespace {
+
+// Walks the names of text by the line rules, calling onName(name, length) for
+// each: name holds at most the first keep units of it, length is its whole length.
+template <typename OnName>
+void ForEachRosterName(std::u16string_view text, std::size_t keep, OnName&& onName) {
     std::u16string name;
+    std::size_t length = 0;
     bool lineOpen = false;  // something of the current line has been read
+    const auto endName = [&] {
+        onName(std::move(name), length);
+        name.clear();
+        length = 0;
+        lineOpen = false;
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i];
         if (unit == u'\n') {
-            names.push_back(std::move(name));
-            name.clear();
-            lineOpen = false;
+            endName();
         } else if (unit == u'\r') {
             if (i + 1 < text.size() && text[i + 1] == u'\n') {
-                names.push_back(std::move(name));
-                name.clear();
-                lineOpen = false;
+                endName();
                 ++i;
             } else {
                 lineOpen = true;  // a lone CR is dropped and ends nothing
             }
         } else if (unit == kEndOfText) {
-            if (!lineOpen) return names;
+            if (!lineOpen) return;
             // The name ends here; the rest of its line is skipped.
-            names.push_back(std::move(name));
-            name.clear();
-            lineOpen = false;
+            endName();
             const std::size_t lineEnd = text.find(u'\n', i);
-            if (lineEnd == std::u16string_view::npos) return names;
+            if (lineEnd == std::u16string_view::npos) return;
             i = lineEnd;
         } else {
-            name.push_back(unit);
+            if (length < keep) name.push_back(unit);
+            ++length;
             lineOpen = true;
         }
     }
-    if (lineOpen) names.push_back(std::move(name));
+    if (lineOpen) endName();
+}
+
+// Characters no roster holds: control characters other than the tab, the line
+// ends and the end-of-text mark, and the replacement character that stands for
+// bytes the decoder could not read.
+bool NotText(char16_t unit) {
+    if (unit == kReplacement) return true;
+    if (unit == u'\t' || unit == u'\n' || unit == u'\r' || unit == kEndOfText) return false;
+    return unit < 0x20 || unit == 0x7F;
+}
+
+std::u16string Hex(char16_t unit) {
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    std::u16string out = u"U+";
+    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kDigits[(unit >> shift) & 0xF]);
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::u16string> SplitRosterLines(std::u16string_view text) {
+    std::vector<std::u16string> names;
+    ForEachRosterName(text, std::u16string_view::npos,
+                      [&](std::u16string&& name, std::size_t) { names.push_back(std::move(name)); });
     return names;
+}
+
+Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes, LegacyDecoder legacy) {
+    const std::u16string where = u"名单文件“" + file.u16string() + u"”";
+    const std::u16string text = DecodeRosterText(bytes, legacy);
+
+    // A binary file, or one in a code page this system does not read, would
+    // otherwise put garbage on the wheel.
+    const auto bad = std::find_if(text.begin(), text.end(), NotText);
+    if (bad != text.end()) {
+        const int line = 1 + static_cast<int>(std::count(text.begin(), bad, u'\n'));
+        if (*bad == kReplacement) {
+            throw Error(where + u"第 " + ToU16(line) + u" 行有读不出的字节：这个文件不是 UTF-8 文本，"
+                        u"也不是本机代码页的文本");
+        }
+        throw Error(where + u"不是文本文件：第 " + ToU16(line) + u" 行有控制字符 " + Hex(*bad));
+    }
+
+    Roster roster{file, {}};
+    ForEachRosterName(text, TADOQuery::kNameLimit + 1, [&](std::u16string&& name, std::size_t length) {
+        if (length > TADOQuery::kNameLimit) {
+            throw Error(where + u"第 " + ToU16(static_cast<int>(roster.names.size() + 1)) + u" 行：" +
+                        NameTooLongMessage(name, length));
+        }
+        roster.names.push_back(std::move(name));
+    });
+    if (roster.names.empty()) throw Error(where + u"里没有名字");
+    return roster;
 }
 
 Roster ReadRosterFile(const std::filesystem::path& file) {
@@ -96,7 +155,13 @@ Roster ReadRosterFile(const std::filesystem::path& file) {
 
     std::ifstream in(file, std::ios::binary);
     if (!in) throw Error(u"读不出名单文件" + quoted + u"：" + Utf8ToUtf16(std::strerror(errno)));
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Room for the whole file at once: a string grown as it is read would take
+    // up to twice the file's size, and copy it on the way.
+    std::string bytes;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (!ec) bytes.reserve(static_cast<std::size_t>(size));
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) throw Error(u"读不出名单文件" + quoted + u"：" + Utf8ToUtf16(std::strerror(errno)));
-    return Roster{file, SplitRosterLines(DecodeRosterText(bytes, platform::DecodeSystemCodePage))};
+    return ParseRosterFile(file, bytes, platform::DecodeSystemCodePage);
 }

@@ -23,6 +23,15 @@ struct Roster {
     std::vector<std::u16string> names;
 };
 
-// Reads and decodes a roster file in the system's code page. Throws Error with
-// a message that names the file when it is missing, not a plain file, or unreadable.
+// The roster in the bytes of file, decoded as DecodeRosterText says. Throws
+// Error, with a message that names the file (and the line, where there is one),
+// when the bytes are no roster: a character that is not text (a binary file, or
+// bytes that neither UTF-8 nor the legacy code page read), a name longer than
+// the store takes, or no name at all. A name that is too long is never held
+// whole, however long its line.
+Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes, LegacyDecoder legacy);
+
+// Reads a roster file and parses it in the system's code page. Throws Error
+// with a message that names the file when it is missing, not a plain file,
+// unreadable, or no roster (above).
 Roster ReadRosterFile(const std::filesystem::path& file);

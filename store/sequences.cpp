@@ -1,5 +1,7 @@
 #include "store/sequences.h"
 
+#include <optional>
+
 #include "common/text.h"
 #include "platform/platform.h"
 #include "store/db.h"
@@ -49,6 +51,12 @@ void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesy
     const std::filesystem::path temporary = TemporaryStorePath(storePath);
     RemoveTemporaryStore(storePath);
     try {
+        const std::filesystem::path folder = storePath.parent_path();
+        const std::u16string unwritable = platform::FolderWriteError(folder);
+        if (!unwritable.empty()) {
+            throw Error(u"无法建立名单库“" + storePath.u16string() + u"”：文件夹“" + folder.u16string() +
+                        u"”不能写入（" + unwritable + u"）");
+        }
         Require(CreateJetDatabase(temporary.u16string(), u""));
         Require(ConnectJetDatabase(connection, temporary.u16string(), u""));
         Require(ExecSql(query, kCreateTableSql));
@@ -60,6 +68,13 @@ void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesy
         // now does it take the old one's place, in one rename, so that a crash
         // at any moment leaves either the old roster or the whole new one.
         try {
+            // Nobody may be half-way through a write to the old store when it
+            // goes: a crash would leave that write's journal beside the new
+            // file, and the next open would roll old pages back into it.
+            std::optional<StoreWriteLock> oldStore(std::in_place, storePath);
+            // Where an open file cannot be replaced (Windows), the lock only
+            // waits until nobody is writing: holding it would stop the rename.
+            if (!platform::kOpenFilesCanBeReplaced) oldStore.reset();
             platform::ReplaceFileAtomically(temporary, storePath);
         } catch (const std::exception& error) {
             throw Error(u"无法替换名单库“" + storePath.u16string() + u"”：" + MessageOf(error));

@@ -40,28 +40,50 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
         return out;
     }
     out.reserve(bytes.size());
+    char buffer[4096];
+    const auto take = [&](const char* end) {
+        for (const char* p = buffer; p + 1 < end; p += 2) {
+            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
+                                                (static_cast<unsigned char>(p[1]) << 8)));
+        }
+    };
+    // Some converters (TCVN5712-1, BIG5-HKSCS) hold a character back to see
+    // whether a combining mark follows; only a flush gives it up.
+    const auto flush = [&] {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        iconv(converter, nullptr, nullptr, &outPtr, &outLeft);
+        take(outPtr);
+    };
     char* in = const_cast<char*>(bytes.data());
     std::size_t inLeft = bytes.size();
-    char buffer[4096];
     while (inLeft > 0) {
         char* outPtr = buffer;
         std::size_t outLeft = sizeof buffer;
         const std::size_t rc = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-        for (char* p = buffer; p + 1 < outPtr; p += 2) {
-            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
-                                                (static_cast<unsigned char>(p[1]) << 8)));
-        }
+        take(outPtr);
         if (rc == static_cast<std::size_t>(-1)) {
             if (errno == E2BIG) continue;
-            // An invalid or cut-off sequence: one replacement character, then on.
+            // An invalid or cut-off sequence: what came before it, one
+            // replacement character, then on from the next byte.
+            flush();
             out.push_back(0xFFFD);
             ++in;
             --inLeft;
-            iconv(converter, nullptr, nullptr, nullptr, nullptr);
         }
     }
+    flush();
     iconv_close(converter);
     return out;
+}
+
+std::u16string FolderWriteError(const std::filesystem::path& folder) {
+    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
+    if (::access(where.c_str(), W_OK | X_OK) == 0) return {};
+    const char* reason = std::strerror(errno);
+    std::u16string text;
+    for (const char* p = reason; *p != 0; ++p) text.push_back(static_cast<unsigned char>(*p));
+    return text;
 }
 
 void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "common/text.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -95,6 +96,21 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
         }
     }
     return out;
+}
+
+std::u16string FolderWriteError(const std::filesystem::path& folder) {
+    // Permission bits and attributes do not tell: only a file made there does.
+    const std::filesystem::path where = folder.empty() ? std::filesystem::path(L".") : folder;
+    const std::filesystem::path probe = where / (L"namewheel-" + std::to_wstring(GetCurrentProcessId()) + L".probe");
+    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_EXISTS) return {};
+        return Utf8ToUtf16(SystemMessage(code));
+    }
+    CloseHandle(file);
+    return {};
 }
 
 void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -81,6 +84,16 @@ TEST_F(StartupTest, ASeedThatFailsLeavesNoStoreAndSaysWhy) {
     EXPECT_EQ(Stored(), (Rows{{u"张三", 0}, {u"李四", 0}}));
 }
 
+TEST_F(StartupTest, AnEmptyDefaultRosterMakesNoStoreAndSaysSo) {
+    fake::WriteBytes(File(u"名单.txt"), "");
+    Start();
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    EXPECT_NE(desktop->logged("box stop")[0].find("名单.txt”里没有名字"), std::string::npos)
+        << desktop->logged("box stop")[0];
+    EXPECT_FALSE(std::filesystem::exists(Store()));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
 TEST_F(StartupTest, AStoreThatCannotBeOpenedIsNamedAtTheFirstPress) {
     std::filesystem::create_directory(Store());
     Start();
@@ -89,6 +102,46 @@ TEST_F(StartupTest, AStoreThatCannotBeOpenedIsNamedAtTheFirstPress) {
     ASSERT_EQ(desktop->logged("box stop").size(), 1u);
     EXPECT_NE(desktop->logged("box stop")[0].find(Store().string()), std::string::npos);
     EXPECT_FALSE(Spinning);
+}
+
+TEST_F(StartupTest, ABrokenStoreIsNamedAtTheFirstPressAndLeftAsItWas) {
+    // A real store of many pages, cut off half-way.
+    fake::MakeStore(File(u"whole.db"), {});
+    fake::Sql(File(u"whole.db"), "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000) "
+                                 "insert into cs select '学生' || i, i % 5 from n;");
+    const std::string whole = fake::ReadBytes(File(u"whole.db"));
+    ASSERT_GT(whole.size(), 16384u);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"zero length", "", "no such table"},
+                          Case{"random bytes", std::string(8192, '\xA5'), "not a database"},
+                          Case{"a truncated database", whole.substr(0, whole.size() / 2), "malformed"},
+                          Case{"a directory", "", "不是一个文件"}}) {
+        SCOPED_TRACE(c.what);
+        form2.reset();
+        form1.reset();
+        desktop->boxes.clear();
+        desktop->log.clear();
+        std::filesystem::remove_all(Store());
+        if (std::string(c.what) == "a directory") {
+            std::filesystem::create_directory(Store());
+        } else {
+            fake::WriteBytes(Store(), c.bytes);
+        }
+        Start();
+        EXPECT_TRUE(desktop->boxes.empty()) << "no message at start-up";
+        Press();
+        ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+        const std::string box = desktop->logged("box stop")[0];
+        EXPECT_NE(box.find(Store().string()), std::string::npos) << box;
+        EXPECT_NE(box.find(c.reason), std::string::npos) << box;
+        EXPECT_FALSE(Spinning);
+        if (std::string(c.what) != "a directory") EXPECT_EQ(fake::ReadBytes(Store()), c.bytes) << "nothing written";
+        EXPECT_FALSE(std::filesystem::exists(File(u"cs.db-journal")));
+    }
 }
 
 class SpinTest : public fake::ProgramTest {
@@ -203,6 +256,15 @@ TEST_F(SpinTest, DuplicateNamesCountOnTheRowFound) {
     EXPECT_EQ(rows[0].c + rows[1].c, 2);
 }
 
+TEST_F(SpinTest, ACountAtTheLargestIntegerIsNotWrappedRound) {
+    StartWith({{u"甲", 2147483647}});
+    Spin(2);
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    EXPECT_NE(desktop->logged("box stop")[0].find("上限"), std::string::npos) << desktop->logged("box stop")[0];
+    EXPECT_EQ(Stored(), (Rows{{u"甲", 2147483647}}));
+    EXPECT_EQ(form1->ADOQuery1.State(), DataSetState::Browse);
+}
+
 TEST_F(SpinTest, AnErrorInsideASpinLeavesNoStuckButton) {
     StartWith({{u"甲", 0}, {u"乙", 0}});
     desktop->onProcessMessages = [&](int call) {
@@ -231,16 +293,24 @@ TEST_F(SpinTest, ARosterReplacedInsideTheSpin) {
     for (const StoredRow& row : Stored()) total += row.c;
     EXPECT_EQ(total, 1);
 
-    // Emptied inside a spin: it ends, records nothing, and the button is ready again.
+    // An empty file is refused inside a spin: its message, and the spin goes on
+    // with the roster it had.
     desktop->processCalls = 0;
+    std::set<std::u16string> afterRefusal;
     desktop->onProcessMessages = [&](int call) {
         if (call == 3) desktop->choose(u"导入名单(&M)");
+        if (call > 3) afterRefusal.insert(Label().text());
+        if (call == 100) Press();
     };
     Press();
     EXPECT_FALSE(Spinning);
     EXPECT_EQ(Button().text(), u"开始转动");
-    EXPECT_EQ(Stored(), Rows{});
-    EXPECT_TRUE(desktop->logged("box stop").empty());
+    ASSERT_EQ(desktop->logged("box stop").size(), 1u);
+    EXPECT_NE(desktop->logged("box stop")[0].find("里没有名字"), std::string::npos) << desktop->logged("box stop")[0];
+    EXPECT_EQ(afterRefusal, (std::set<std::u16string>{u"子", u"丑"}));
+    total = 0;
+    for (const StoredRow& row : Stored()) total += row.c;
+    EXPECT_EQ(total, 2);
 }
 
 TEST_F(SpinTest, ACloseDuringASpinWaitsForTheDraw) {
@@ -441,6 +511,134 @@ TEST_F(ImportTest, AStoreThatCannotBeReplacedKeepsTheRoster) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("无法替换名单库"), std::string::npos) << boxes[0];
     EXPECT_TRUE(std::filesystem::is_directory(Store() / "inside"));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+// Files picked by mistake: each gets a message that says what is wrong with
+// it, and cs.db stays as it was.
+TEST_F(ImportTest, AnEmptyFileKeepsTheRoster) {
+    fake::WriteBytes(File(u"空.txt"), "");
+    Import(File(u"空.txt"));
+    ExpectFailedAndUnchanged("里没有名字");
+}
+
+TEST_F(ImportTest, APictureRenamedKeepsTheRoster) {
+    static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06";
+    fake::WriteBytes(File(u"照片.txt"), std::string(kPng, sizeof kPng - 1));
+    Import(File(u"照片.txt"));
+    ExpectFailedAndUnchanged("不是文本文件");
+}
+
+TEST_F(ImportTest, BytesNoCodePageReadsKeepTheRoster) {
+    fake::WriteBytes(File(u"乱码.txt"), "Ann\nB\xFF\xFEob\n");
+    Import(File(u"乱码.txt"));
+    ExpectFailedAndUnchanged("第 2 行有读不出的字节");
+}
+
+TEST_F(ImportTest, AHundredMegabyteLineKeepsTheRoster) {
+    {
+        std::ofstream out(File(u"一行.txt"), std::ios::binary);
+        const std::string block(1'000'000, 'x');
+        for (int i = 0; i < 100; ++i) out << block;
+    }
+    Import(File(u"一行.txt"));
+    ExpectFailedAndUnchanged("第 1 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 100000000 个字符");
+}
+
+TEST_F(ImportTest, APipeKeepsTheRosterAndDoesNotWait) {
+    ASSERT_EQ(mkfifo(File(u"管道.txt").c_str(), 0600), 0);
+    Import(File(u"管道.txt"));
+    ExpectFailedAndUnchanged("不是一个名单文件");
+}
+
+// Stores and folders the program cannot write to: a message that says so at
+// the first press (or at start-up, where it must make a store), and nothing
+// written. Permission bits only hold for a user other than root, so these
+// run in a child process as the user nobody.
+class UnwritableTest : public fake::ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        namespace fs = std::filesystem;
+        fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                         fs::perms::others_read | fs::perms::others_exec);
+    }
+    void ReadOnlyFolder() {
+        namespace fs = std::filesystem;
+        fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                         fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    }
+    // Starts the program in the child, presses the button (and again to stop
+    // the spin, if one starts), and gives back the boxes shown.
+    std::string StartAndPress() {
+        return fake::RunUnprivileged([&] {
+            Start();
+            desktop->onProcessMessages = [&](int call) {
+                if (call == 3) Press();
+            };
+            Press();
+            std::string boxes;
+            for (const std::string& box : desktop->logged("box")) boxes += box + "\n";
+            return boxes;
+        });
+    }
+};
+
+TEST_F(UnwritableTest, AReadOnlyStoreIsNamedAtTheFirstPress) {
+    fake::MakeStore(Store(), {{u"甲", 2}});
+    std::filesystem::permissions(Store(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                              std::filesystem::perms::others_read);
+    const std::string before = fake::ReadBytes(Store());
+    const std::string boxes = StartAndPress();
+    EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find(Store().string()), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find("只读"), std::string::npos) << boxes;
+    EXPECT_EQ(fake::ReadBytes(Store()), before);
+}
+
+TEST_F(UnwritableTest, AFolderThatCannotBeWrittenWithoutAStore) {
+    ReadOnlyFolder();
+    const std::string boxes = StartAndPress();
+    EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find(dir_.path().string()), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find("不能写入"), std::string::npos) << boxes;
+    EXPECT_FALSE(std::filesystem::exists(Store()));
+    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+TEST_F(UnwritableTest, AFolderThatCannotBeWrittenWithAWritableStore) {
+    // The store file itself may be written, but its journal cannot be made
+    // beside it: no draw could be saved.
+    fake::MakeStore(Store(), {{u"甲", 2}, {u"乙", 0}});
+    std::filesystem::permissions(Store(), std::filesystem::perms::all & ~std::filesystem::perms::owner_exec &
+                                              ~std::filesystem::perms::group_exec & ~std::filesystem::perms::others_exec);
+    ReadOnlyFolder();
+    const std::string before = fake::ReadBytes(Store());
+    const std::string boxes = StartAndPress();
+    EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find("不能写入"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find(dir_.path().string()), std::string::npos) << boxes;
+    EXPECT_EQ(fake::ReadBytes(Store()), before);
+}
+
+TEST_F(UnwritableTest, AnImportIntoAFolderThatCannotBeWrittenKeepsTheRoster) {
+    fake::MakeStore(Store(), {{u"甲", 2}, {u"乙", 0}});
+    fake::WriteBytes(File(u"新.txt"), "子\n丑\n");
+    std::filesystem::permissions(Store(), std::filesystem::perms::all & ~std::filesystem::perms::owner_exec &
+                                              ~std::filesystem::perms::group_exec & ~std::filesystem::perms::others_exec);
+    ReadOnlyFolder();
+    const std::string before = fake::ReadBytes(Store());
+    const std::string boxes = fake::RunUnprivileged([&] {
+        Start();
+        desktop->dialogAnswers = {File(u"新.txt").u16string()};
+        desktop->choose(u"导入名单(&M)");
+        std::string shown;
+        for (const std::string& box : desktop->logged("box")) shown += box + "\n";
+        return shown;
+    });
+    EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
+    EXPECT_NE(boxes.find("不能写入"), std::string::npos) << boxes;
+    EXPECT_EQ(fake::ReadBytes(Store()), before);
     EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
 }
 

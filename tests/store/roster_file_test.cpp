@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include <clocale>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -63,6 +66,46 @@ TEST(RosterFile, LegacyCodePageIsGb18030WhereTheLocaleNamesNone) {
     EXPECT_EQ(platform::DecodeSystemCodePage("a\xD5"), u"a\uFFFD");
 }
 
+// A locale of one code page, made with localedef in a folder of its own and
+// set while the object lives. Empty when this system cannot make it.
+class LegacyLocale {
+public:
+    LegacyLocale(const std::string& source, const std::string& charmap) {
+        const std::string name = source + "." + charmap;
+        const std::string command = "localedef -i " + source + " -f " + charmap + " '" +
+                                    (dir_.path() / name).string() + "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0 && !std::filesystem::exists(dir_.path() / name / "LC_CTYPE")) return;
+        if (const char* old = std::getenv("LOCPATH")) oldPath_ = old;
+        setenv("LOCPATH", dir_.path().c_str(), 1);
+        made_ = std::setlocale(LC_ALL, name.c_str()) != nullptr;
+    }
+    ~LegacyLocale() {
+        std::setlocale(LC_ALL, "C");
+        if (oldPath_.empty()) {
+            unsetenv("LOCPATH");
+        } else {
+            setenv("LOCPATH", oldPath_.c_str(), 1);
+        }
+    }
+    bool made() const { return made_; }
+
+private:
+    fake::TempDir dir_;
+    std::string oldPath_;
+    bool made_ = false;
+};
+
+TEST(RosterFile, ACodePageThatHoldsALetterBackLosesNothing) {
+    // CP1258 holds a letter back in case a combining tone mark follows it;
+    // 0x81 is no character there, and not UTF-8 either.
+    const LegacyLocale vietnamese("vi_VN", "CP1258");
+    if (!vietnamese.made()) GTEST_SKIP() << "no CP1258 locale can be made here (package locales)";
+    EXPECT_EQ(platform::DecodeSystemCodePage("a\x81" "b"), u"a\uFFFD" "b") << "before an invalid byte and at the end";
+    EXPECT_EQ(platform::DecodeSystemCodePage("\xC3"), u"\u0102");
+    EXPECT_EQ(SplitRosterLines(DecodeRosterText("An\nB\xC3", platform::DecodeSystemCodePage)),
+              (Names{u"An", u"B\u0102"}));
+}
+
 TEST(RosterFile, NoLimitOnTheLengthOfALine) {
     const std::string line(200000, 'x');
     const Names names = SplitRosterLines(DecodeRosterText(line + "\ny", NoLegacy));
@@ -92,6 +135,95 @@ TEST(RosterFile, ReadsAFileAndSaysWhatIsWrongWithABadOne) {
     const auto fifo = dir.path() / "pipe.txt";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     expectError(fifo, u"不是一个名单文件");  // and it does not wait for a writer
+}
+
+// What ParseRosterFile says of bytes it refuses; empty when it takes them.
+std::u16string Refusal(const std::string& bytes) {
+    try {
+        ParseRosterFile("班级.txt", bytes, platform::DecodeSystemCodePage);
+    } catch (const Error& error) {
+        return error.message();
+    }
+    return {};
+}
+
+TEST(RosterFile, BytesThatAreNoRosterAreRefusedNamingTheFileAndTheLine) {
+    std::setlocale(LC_ALL, "C");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::u16string words;
+    };
+    static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06\0\0\0";
+    const std::string png(kPng, sizeof kPng - 1);
+    for (const Case& c : {
+             Case{"an empty file", "", u"里没有名字"},
+             Case{"only a byte-order mark", "\xEF\xBB\xBF", u"里没有名字"},
+             Case{"the end-of-text mark first", "\x1A甲\n", u"里没有名字"},
+             Case{"a PNG picture renamed", png, u"不是文本文件：第 3 行有控制字符 U+0000"},
+             Case{"a NUL inside a name", std::string("甲\n乙\0丙\n", 12), u"第 2 行有控制字符 U+0000"},
+             Case{"UTF-16 without its mark", std::string("a\0b\0", 4), u"控制字符 U+0000"},
+             Case{"bytes no code page reads", "Ann\nBob\n\xFF\xFF\n", u"第 3 行有读不出的字节"},
+             Case{"a UTF-8 mark, then invalid bytes", "\xEF\xBB\xBF甲\n\xC0\x80\n", u"第 2 行有读不出的字节"},
+             Case{"UTF-16 cut off", "\xFF\xFE" "a\0b", u"第 1 行有读不出的字节"},
+             Case{"a line of 21 characters", "甲\n" + std::string(21, 'x') + "\n",
+                  u"第 2 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 21 个字符，最多 20 个"},
+             Case{"21 after the lone CRs are dropped", std::string(21, 'y') + "\r\r\n", u"第 1 行：名字"},
+         }) {
+        const std::u16string message = Refusal(c.bytes);
+        EXPECT_NE(message.find(u"名单文件“班级.txt”"), std::u16string::npos) << c.what << ": " << fake::Utf8(message);
+        EXPECT_NE(message.find(c.words), std::u16string::npos) << c.what << ": " << fake::Utf8(message);
+    }
+    // What is left alone: tabs and blanks, blank lines, 20 characters, a GBK
+    // file, a name cut by the end-of-text mark, and what stands behind it.
+    EXPECT_EQ(Refusal("\t甲 \n\n" + std::string(20, 'x') + "\r\n乙\x1Ajunk\n"), u"");
+    EXPECT_EQ(Refusal("\xD5\xC5\xC8\xFD\r\n\xC0\xEE\xCB\xC4"), u"");
+    EXPECT_EQ(ParseRosterFile("a.txt", "\n", platform::DecodeSystemCodePage).names, Names{u""});
+}
+
+// The peak resident memory of this process in bytes, after the peak is reset.
+class PeakMemory {
+public:
+    PeakMemory() {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        start_ = Read("VmRSS:");
+    }
+    long long Growth() const { return Read("VmHWM:") - start_; }
+    bool Available() const { return start_ > 0 && Read("VmHWM:") > 0; }
+
+private:
+    static long long Read(const std::string& key) {
+        std::ifstream in("/proc/self/status");
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind(key, 0) == 0) return std::stoll(line.substr(key.size())) * 1024;
+        }
+        return -1;
+    }
+    long long start_;
+};
+
+TEST(RosterFile, ASingleHundredMegabyteLineIsRefusedWithoutHoldingItAsAName) {
+    fake::TempDir dir;
+    const auto file = dir.path() / "一行.txt";
+    constexpr long long kSize = 100'000'000;
+    {
+        std::ofstream out(file, std::ios::binary);
+        const std::string block(1'000'000, 'x');
+        for (long long written = 0; written < kSize; written += static_cast<long long>(block.size())) out << block;
+    }
+    const PeakMemory peak;
+    try {
+        ReadRosterFile(file);
+        FAIL() << "a 100 MB name was taken";
+    } catch (const Error& error) {
+        EXPECT_NE(error.message().find(u"第 1 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 100000000 个字符，最多 20 个"),
+                  std::u16string::npos)
+            << error.what();
+    }
+    if (!peak.Available()) GTEST_SKIP() << "no /proc/self/status here";
+    // The file's bytes and their UTF-16 decoding are held once each; the name
+    // is not. (Reading it whole into a name took 1.6 GB.)
+    EXPECT_LT(peak.Growth(), 4 * kSize) << "peak growth " << peak.Growth() / 1'000'000 << " MB";
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "tests/support/fixture.h"
 
 #include <sqlite3.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -88,6 +91,42 @@ std::string Names(int count, const std::string& prefix) {
     std::string text;
     for (int i = 1; i <= count; ++i) text += prefix + std::to_string(i) + "\n";
     return text;
+}
+
+std::string RunUnprivileged(const std::function<std::string()>& body) {
+    int pipe_[2];
+    if (pipe(pipe_) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child < 0) return "no fork";
+    if (child == 0) {
+        close(pipe_[0]);
+        alarm(30);  // a child that hangs ends, and the test fails
+        std::string result;
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+            result = "cannot become nobody";
+        } else {
+            try {
+                result = body();
+            } catch (const std::exception& error) {
+                result = std::string("threw: ") + error.what();
+            }
+        }
+        for (std::size_t done = 0; done < result.size();) {
+            const ssize_t n = write(pipe_[1], result.data() + done, result.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        _exit(0);
+    }
+    close(pipe_[1]);
+    std::string result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipe_[0], buffer, sizeof buffer)) > 0;) result.append(buffer, static_cast<std::size_t>(n));
+    close(pipe_[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the child ended badly: " + result;
+    return result;
 }
 
 void ProgramTest::SetUp() {

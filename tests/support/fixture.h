@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -42,6 +43,11 @@ void Sql(const std::filesystem::path& store, const std::string& statements);
 // A store made the way any SQLite tool would make it.
 void MakeStore(const std::filesystem::path& store, const std::vector<StoredRow>& rows);
 std::string Names(int count, const std::string& prefix = "学生");
+
+// Runs body in a child process for which permission bits are real: as the
+// user nobody when the tests run as root (root writes wherever it likes), as
+// the same user otherwise. Returns what body returned, or what went wrong.
+std::string RunUnprivileged(const std::function<std::string()>& body);
 
 class ProgramTest : public ::testing::Test {
 protected:

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# One whole session of the real program under valgrind's memcheck, on a
+# private X desktop with a tray: start, a spin, an import, a count reset,
+# close. Fails on a definite leak or any memory error in namewheel's own
+# code; prints valgrind's leak summary.
+#   valgrind.sh PATH/TO/namewheel        (VALGRIND_LOG=F keeps the log)
+. "$(dirname "$0")/../e2e/lib.sh"
+e2e_require trayer valgrind
+e2e_init "$1"
+e2e_start_desktop tray
+
+dir=$(e2e_app_dir valgrind)
+sql "$dir/cs.db" "create table cs(xm char(20),c int); insert into cs values ('张伟',2),('王芳',0),('李娜',5);" ||
+    die "cannot make cs.db"
+make_roster "$E2E_TMP/class.txt" 赵明 钱华 孙芳 李明 周华
+vlog=${VALGRIND_LOG:-$E2E_TMP/valgrind.log}
+APP_LOG=$dir/program.log
+# Errors in the system's libraries (Qt, fontconfig, X) are not ours: only a
+# definite leak, or an error with namewheel's own code on its stack, counts.
+(cd "$dir" && exec valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
+    --errors-for-leak-kinds=definite --num-callers=30 --log-file="$vlog" ./namewheel) >>"$APP_LOG" 2>&1 &
+APP_PID=$!
+
+draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
+wait_until 120 draw_window >/dev/null || die "no draw window under valgrind in 120 s"
+WIN=$(draw_window)
+pass "the program starts under valgrind"
+
+# --- a spin ------------------------------------------------------------------
+total() { sql "$dir/cs.db" 'select sum(c) from cs'; }
+wait_until 20 is_mapped "$WIN"
+click_in "$WIN" 240 127 && sleep 1 && click_in "$WIN" 240 127
+drawn() { [ "$(total)" = 8 ]; }
+check "a spin records one draw" wait_until 30 drawn
+
+# --- the tray menu -------------------------------------------------------------
+open_menu() {
+    local before g icon
+    MENU=""
+    wait_until 30 tray_icon "$APP_PID" >/dev/null || return 1
+    icon=$(tray_icon "$APP_PID")
+    before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
+    g=($(geometry "$icon"))
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
+    new_popup() {
+        local w
+        for w in $(popups_of "$APP_PID"); do
+            case "$before" in *" $w "*) ;; *) MENU=$w; return 0 ;; esac
+        done
+        return 1
+    }
+    wait_until 20 new_popup
+}
+menu_command() {
+    local i
+    for i in 1 2 3; do
+        # Under valgrind the menu takes a moment to take the keyboard.
+        open_menu && { sleep 1; xdotool key "$1"; return 0; }
+        xdotool key Escape
+    done
+    return 1
+}
+has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
+
+# --- an import -------------------------------------------------------------------
+menu_command m || die "the tray menu did not open"
+wait_until 30 has_dialog || die "导入名单 opened no file dialog"
+DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
+sleep 3  # until the dialog has made its file-name field and given it the focus
+type_into "$DIALOG" "$E2E_TMP/class.txt" && key_into "$DIALOG" Return
+imported() { [ "$(sql "$dir/cs.db" 'select group_concat(xm) from cs')" = "赵明,钱华,孙芳,李明,周华" ]; }
+check "the import replaces the roster" wait_until 60 imported
+
+# --- another spin, then a count reset ---------------------------------------------
+click_in "$WIN" 240 127 && sleep 1 && click_in "$WIN" 240 127
+one() { [ "$(total)" = 1 ]; }
+check "a spin on the new roster records one draw" wait_until 30 one
+menu_command q || die "the tray menu did not open for the reset"
+wait_until 30 find_visible_window "$APP_PID" '^提示$' >/dev/null || fail "the reset showed no notice"
+BOX=$(find_visible_window "$APP_PID" '^提示$')
+[ -n "$BOX" ] && key_into "$BOX" Return
+zero() { [ "$(total)" = 0 ]; }
+check "the reset sets every count to 0" wait_until 30 zero
+
+# --- close ---------------------------------------------------------------------------
+menu_command c || die "the tray menu did not open for 关闭"
+if e2e_wait_app_exit 120; then
+    expect_eq "关闭 ends the program with exit code 0" 0 "$APP_RC"
+else
+    fail "the program is still running 120 s after 关闭"
+    e2e_kill_app
+fi
+
+# Each process valgrind saw (the program, and a child it forks for the
+# session bus) prints its own summary.
+sed -n 's/^==[0-9]*== *//p' "$vlog" | grep -E '^(definitely|indirectly|possibly) lost:|^ERROR SUMMARY:' |
+    sed 's/^/  valgrind: /'
+# A definite leak or an error counts when namewheel's own code is near the top
+# of its stack (in the first six frames: the code that allocated or touched the
+# memory), by a frame in one of its source files or in the executable. The
+# rest (libdbus, glib, Qt's caches) is the system's, listed but not counted.
+own_frame='[(](unit1|unit2|application|helpers|text|db|jet|roster_file|sequences|files|qt_platform|qt_window|program|main)[.](cpp|h):[0-9]+[)]|[(]in [^)]*/namewheel[)]'
+awk -v own="$own_frame" '
+    /^==[0-9]+== [^ ]/ && block == "" { block = $0; next }
+    /^==[0-9]+== $/ { if (block != "") { print block "\n"; } block = ""; frames = 0; next }
+    block != "" && /^==[0-9]+== +(at|by) / { if (++frames > 6) next }
+    block != "" && /^==[0-9]+== +(Address|Block)/ { frames = 99 }
+    block != "" { block = block "\n" $0 }
+' "$vlog" >"$E2E_TMP/records.txt"
+ours=$(awk -v RS='\n\n' -v own="$own_frame" '($0 ~ /definitely lost|Invalid|uninitialised|Mismatched|overlap/) && $0 ~ own { n++; print > "/dev/stderr" } END { print n + 0 }' \
+    "$E2E_TMP/records.txt" 2>"$E2E_TMP/own.txt")
+theirs=$(awk -v RS='\n\n' -v own="$own_frame" '$0 ~ /definitely lost in loss record/ && $0 !~ own { n++ } END { print n + 0 }' "$E2E_TMP/records.txt")
+note "definite leaks in the system's libraries only, not counted: $theirs"
+if [ "$ours" = 0 ]; then
+    pass "no definite leak and no memory error through namewheel's own code"
+else
+    fail "$ours definite leaks or memory errors through namewheel's own code:"
+    head -n 80 "$E2E_TMP/own.txt"
+fi
+e2e_finish
