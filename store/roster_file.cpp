@@ -93,10 +93,9 @@ void ForEachRosterName(std::u16string_view text, std::size_t keep, OnName&& onNa
 }
 
 // Characters no roster holds: control characters other than the tab, the line
-// ends and the end-of-text mark, and the replacement character that stands for
-// bytes the decoder could not read.
+// ends and the end-of-text mark. (Bytes the decoder could not read are no
+// reason to refuse a file: they stand as U+FFFD in the names.)
 bool NotText(char16_t unit) {
-    if (unit == kReplacement) return true;
     if (unit == u'\t' || unit == u'\n' || unit == u'\r' || unit == kEndOfText) return false;
     return unit < 0x20 || unit == 0x7F;
 }
@@ -126,10 +125,6 @@ Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes
     const auto bad = std::find_if(text.begin(), text.end(), NotText);
     if (bad != text.end()) {
         const int line = 1 + static_cast<int>(std::count(text.begin(), bad, u'\n'));
-        if (*bad == kReplacement) {
-            throw Error(where + u"第 " + ToU16(line) + u" 行有读不出的字节：这个文件不是 UTF-8 文本，"
-                        u"也不是本机代码页的文本");
-        }
         throw Error(where + u"不是文本文件：第 " + ToU16(line) + u" 行有控制字符 " + Hex(*bad));
     }
 

@@ -529,10 +529,11 @@ TEST_F(ImportTest, APictureRenamedKeepsTheRoster) {
     ExpectFailedAndUnchanged("不是文本文件");
 }
 
-TEST_F(ImportTest, BytesNoCodePageReadsKeepTheRoster) {
-    fake::WriteBytes(File(u"乱码.txt"), "Ann\nB\xFF\xFEob\n");
+TEST_F(ImportTest, BytesNoCodePageReadsBecomeReplacementCharacters) {
+    fake::WriteBytes(File(u"乱码.txt"), "Ann\n\xFF" "Bob\n");
     Import(File(u"乱码.txt"));
-    ExpectFailedAndUnchanged("第 2 行有读不出的字节");
+    EXPECT_TRUE(desktop->boxes.empty());
+    EXPECT_EQ(Stored(), (Rows{{u"Ann", 0}, {u"\uFFFDBob", 0}}));
 }
 
 TEST_F(ImportTest, AHundredMegabyteLineKeepsTheRoster) {

@@ -163,9 +163,6 @@ TEST(RosterFile, BytesThatAreNoRosterAreRefusedNamingTheFileAndTheLine) {
              Case{"a PNG picture renamed", png, u"不是文本文件：第 3 行有控制字符 U+0000"},
              Case{"a NUL inside a name", std::string("甲\n乙\0丙\n", 12), u"第 2 行有控制字符 U+0000"},
              Case{"UTF-16 without its mark", std::string("a\0b\0", 4), u"控制字符 U+0000"},
-             Case{"bytes no code page reads", "Ann\nBob\n\xFF\xFF\n", u"第 3 行有读不出的字节"},
-             Case{"a UTF-8 mark, then invalid bytes", "\xEF\xBB\xBF甲\n\xC0\x80\n", u"第 2 行有读不出的字节"},
-             Case{"UTF-16 cut off", "\xFF\xFE" "a\0b", u"第 1 行有读不出的字节"},
              Case{"a line of 21 characters", "甲\n" + std::string(21, 'x') + "\n",
                   u"第 2 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 21 个字符，最多 20 个"},
              Case{"21 after the lone CRs are dropped", std::string(21, 'y') + "\r\r\n", u"第 1 行：名字"},
@@ -179,6 +176,13 @@ TEST(RosterFile, BytesThatAreNoRosterAreRefusedNamingTheFileAndTheLine) {
     EXPECT_EQ(Refusal("\t甲 \n\n" + std::string(20, 'x') + "\r\n乙\x1Ajunk\n"), u"");
     EXPECT_EQ(Refusal("\xD5\xC5\xC8\xFD\r\n\xC0\xEE\xCB\xC4"), u"");
     EXPECT_EQ(ParseRosterFile("a.txt", "\n", platform::DecodeSystemCodePage).names, Names{u""});
+    // Bytes that no decoder reads are no reason to refuse a file: they stand as U+FFFD.
+    EXPECT_EQ(ParseRosterFile("a.txt", "Ann\nBob\n\xFF\xFF\n", platform::DecodeSystemCodePage).names,
+              (Names{u"Ann", u"Bob", u"\uFFFD\uFFFD"}));
+    EXPECT_EQ(ParseRosterFile("a.txt", "\xEF\xBB\xBF甲\n\xC0\x80\n", platform::DecodeSystemCodePage).names,
+              (Names{u"甲", u"\uFFFD\uFFFD"}));
+    EXPECT_EQ(ParseRosterFile("a.txt", std::string("\xFF\xFE" "a\0b", 5), platform::DecodeSystemCodePage).names,
+              (Names{u"a\uFFFD"}));
 }
 
 // The peak resident memory of this process in bytes, after the peak is reset.

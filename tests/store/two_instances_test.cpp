@@ -218,6 +218,7 @@ TEST_F(TwoCopiesTest, AJournalLeftByACopyKilledBeforeItWroteGoesAtTheNextOpen) {
     Copy a(Store());
     a.connection.BeginTrans();
     a.Draw(u"甲");
+    a.query.Requery();  // the held post goes to the file now, inside the transaction
     ASSERT_TRUE(std::filesystem::exists(journal));
     Copy b(Store());
     EXPECT_TRUE(b.query.Active());
