@@ -26,6 +26,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ ${#targets[@]} -gt 0 ] || targets=(roster connection_string)
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 
 compiler=$(command -v clang++-14 || true)
 if [ -z "$compiler" ] || ! ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
