@@ -22,7 +22,7 @@ cmake --build "$build" --parallel "$jobs"
 
 if [ "${NAMEWHEEL_TEST_SANITIZE:-1}" != 0 ]; then
     rm -rf "$build-sanitize"
-    cmake -S "$top" -B "$build-sanitize" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNAMEWHEEL_SANITIZE=ON
+    cmake -S "$top" -B "$build-sanitize" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNAMEWHEEL_SANITIZE=ON -DNAMEWHEEL_WIN32_TESTS=OFF
     cmake --build "$build-sanitize" --parallel "$jobs"
     (cd "$build-sanitize" && ctest --output-on-failure --timeout 900 -LE 'crash|valgrind') || status=1
 fi
