@@ -467,3 +467,29 @@ make_roster() {
     shift
     printf '%s\n' "$@" >"$file"
 }
+
+# open_tray_menu [ICON_WAIT] [MENU_WAIT]: waits up to ICON_WAIT seconds for the
+# program's tray icon (ICON), right-clicks it and waits up to MENU_WAIT seconds
+# for a new popup window (MENU). On a loaded machine the click can land while
+# the icon is still busy with a box that just closed: it tries once more.
+open_tray_menu() {
+    local icon_wait=${1:-10} menu_wait=${2:-5} before g
+    MENU=""
+    wait_until "$icon_wait" tray_icon "$APP_PID" >/dev/null || return 1
+    ICON=$(tray_icon "$APP_PID") || return 1
+    before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
+    g=($(geometry "$ICON"))
+    new_popup() {
+        local w
+        for w in $(popups_of "$APP_PID"); do
+            case "$before" in *" $w "*) ;; *) MENU=$w; return 0 ;; esac
+        done
+        return 1
+    }
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
+    wait_until "$menu_wait" new_popup && return 0
+    note "no menu after the first right-click; trying once more"
+    xdotool key Escape
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
+    wait_until "$menu_wait" new_popup
+}

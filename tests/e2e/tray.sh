@@ -25,28 +25,7 @@ fi
 check "the icon is mapped" wait_until 5 is_mapped "$ICON"
 
 # open_menu: right-clicks the icon and waits for a new popup window: MENU.
-open_menu() {
-    local before g
-    MENU=""
-    ICON=$(tray_icon "$APP_PID") || return 1
-    before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
-    g=($(geometry "$ICON"))
-    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
-    new_popup() {
-        local w
-        for w in $(popups_of "$APP_PID"); do
-            case "$before" in *" $w "*) ;; *) MENU=$w; return 0 ;; esac
-        done
-        return 1
-    }
-    wait_until 5 new_popup && return 0
-    # On a loaded machine the click can land while the icon is still busy
-    # with the box that just closed: one more try.
-    note "no menu after the first right-click; trying once more"
-    xdotool key Escape
-    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
-    wait_until 5 new_popup
-}
+open_menu() { open_tray_menu 0 5; }
 
 has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
 

@@ -81,23 +81,7 @@ start_and_check_clean() {
 }
 
 # --- the tray menu ---------------------------------------------------------
-open_menu() {
-    local before g icon
-    MENU=""
-    wait_until 10 tray_icon "$APP_PID" >/dev/null || return 1
-    icon=$(tray_icon "$APP_PID")
-    before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
-    g=($(geometry "$icon"))
-    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
-    new_popup() {
-        local w
-        for w in $(popups_of "$APP_PID"); do
-            case "$before" in *" $w "*) ;; *) MENU=$w; return 0 ;; esac
-        done
-        return 1
-    }
-    wait_until 5 new_popup
-}
+open_menu() { open_tray_menu 10 5; }
 has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
 
 # menu_command KEY: opens the tray menu and picks the item with that access key.

@@ -34,23 +34,7 @@ drawn() { [ "$(total)" = 8 ]; }
 check "a spin records one draw" wait_until 30 drawn
 
 # --- the tray menu -------------------------------------------------------------
-open_menu() {
-    local before g icon
-    MENU=""
-    wait_until 30 tray_icon "$APP_PID" >/dev/null || return 1
-    icon=$(tray_icon "$APP_PID")
-    before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
-    g=($(geometry "$icon"))
-    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
-    new_popup() {
-        local w
-        for w in $(popups_of "$APP_PID"); do
-            case "$before" in *" $w "*) ;; *) MENU=$w; return 0 ;; esac
-        done
-        return 1
-    }
-    wait_until 20 new_popup
-}
+open_menu() { open_tray_menu 30 20; }
 menu_command() {
     local i
     for i in 1 2 3; do
