@@ -5,13 +5,36 @@ NAMEWHEEL_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev libsqlite3-dev font
 NAMEWHEEL_FUZZ_PACKAGES="clang-14 libclang-rt-14-dev locales"
 NAMEWHEEL_TEST_PACKAGES="$NAMEWHEEL_BUILD_PACKAGES sqlite3 libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox trayer $NAMEWHEEL_FUZZ_PACKAGES valgrind"
 
-install_packages() {
-  local missing=()
+# True when every named package is installed.
+packages_installed() {
+  local package
   for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || return 1
+  done
+}
+
+# Refreshes the package lists. A mirror in the middle of a sync can fail one
+# index ("File has unexpected size") on every try for a while: after three
+# tries, go on with the lists that did come in. What then cannot be installed
+# fails at install time, where the caller decides what follows.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=2 update && return 0
+    echo "packages: the package lists did not all download (try $try of 3)" >&2
+    sleep $((try * 5))
+  done
+  echo "packages: going on with the package lists that did download" >&2
+  return 0
+}
+
+install_packages() {
+  local missing=() package
+  for package in "$@"; do
+    packages_installed "$package" || missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update
+  apt_update
   apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
 }

@@ -5,6 +5,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$here/scripts/packages.sh"
 out=$(mkdir -p "${1:-$here/build-win32/sqlite}" && cd "${1:-$here/build-win32/sqlite}" && pwd)
 
 if [[ -s $out/sqlite3.c && -s $out/sqlite3.h ]]; then
@@ -24,7 +25,7 @@ if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-s
     exit 1
   fi
   sed 's/^Types: *deb$/Types: deb-src/' "$sources" > "$twin"
-  apt-get -o DPkg::Lock::Timeout=600 update
+  apt_update
 fi
 
 work=$out/src
