@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The Windows release archive, unpacked into a fresh folder and started there
 # under Wine: the program makes its cs.db beside itself and nowhere else.
-#   win32_archive.sh WIN32_BUILD_DIR
+# Where this machine's Wine cannot run the 32-bit program, the archive made
+# the same way from the x86-64 build is the one started.
+#   win32_archive.sh WIN32_BUILD_DIR [WIN64_BUILD_DIR]
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$(cd "$1" && pwd)
+build64=${2:-$(dirname "$build")/win64}
 source "$root/tests/win32/lib.sh"
 
-nw_setup "$build"
+nw_setup "$build" "$build64"
 work=$(mktemp -d "${TMPDIR:-/tmp}/namewheel-zip.XXXXXX")
 cleanup_all() {
   nw_cleanup
@@ -23,8 +26,12 @@ else
   nw_fail "no archive namewheel-2.0.0.0-win32.zip (got '$zip')"
   exit 1
 fi
-mkdir "$work/unpacked"
-(cd "$work/unpacked" && cmake -E tar xf "$zip") || nw_fail "the archive does not unpack"
+unpack() {
+  local zip=$1 folder=$2
+  mkdir -p "$folder"
+  (cd "$folder" && cmake -E tar xf "$zip") || nw_fail "$(basename "$zip") does not unpack"
+}
+unpack "$zip" "$work/unpacked"
 app=$work/unpacked/namewheel-2.0.0.0-win32
 contents=$(ls "$app" 2>/dev/null | LC_ALL=C sort | tr '\n' ' ')
 if [[ $contents == "README.md namewheel.exe " ]]; then
@@ -32,10 +39,23 @@ if [[ $contents == "README.md namewheel.exe " ]]; then
 else
   nw_fail "it holds: $contents"
 fi
+description=$(file -b "$app/namewheel.exe")
+if [[ $description == "PE32 executable (GUI) Intel 80386"* ]]; then
+  nw_pass "its program is the 32-bit one: $description"
+else
+  nw_fail "its program is: $description"
+fi
+
+if [[ $NW_WINE_ARCH == win64 ]]; then
+  zip=$(bash "$root/scripts/release-win32.sh" --x64 "$NW_RUN_DIR" "$work/dist" | tail -n 1)
+  unpack "$zip" "$work/unpacked64"
+  app=$work/unpacked64/namewheel-2.0.0.0-win64
+  nw_note "started below: $(basename "$zip"), as $NW_RUNS"
+fi
 
 mkdir "$work/elsewhere"
 before=$(find "$WINEPREFIX" -name 'cs.db*' 2>/dev/null | wc -l)
-(cd "$work/elsewhere" && exec wine "$app/namewheel.exe" >"$work/run.log" 2>&1) &
+(cd "$work/elsewhere" && exec "$NW_WINE_LOADER" "$app/namewheel.exe" >"$work/run.log" 2>&1) &
 NW_WINE_PIDS+=($!)
 if nw_wait_for 60 test -s "$app/cs.db"; then
   nw_pass "cs.db appears beside namewheel.exe"
@@ -56,5 +76,5 @@ else
   nw_fail "the store has no table cs"
 fi
 
-echo "win32 archive: $([[ $NW_FAILED == 0 ]] && echo ok || echo FAILED)"
+echo "win32 archive: $([[ $NW_FAILED == 0 ]] && echo ok || echo FAILED) ($NW_RUNS)"
 exit "$NW_FAILED"

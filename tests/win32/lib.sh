@@ -1,6 +1,15 @@
-# Shared by the Wine tests: an X server, a win32 Wine prefix cached in the
-# build folder, and small helpers. Source it; then call nw_setup BUILD_DIR.
+# Shared by the Wine tests: the Wine this machine can run, an X server, a Wine
+# prefix cached in the build folder, and small helpers. Source it; then call
+# nw_setup BUILD_DIR [BUILD64_DIR].
+#
+# The program we ship is 32-bit. Where this machine cannot run the 32-bit
+# Wine (see scripts/wine-host.sh), the tests run the x86-64 build of the same
+# sources under wine64 instead: NW_RUN_DIR is the folder whose namewheel.exe
+# and resinfo.exe the tests start, and NW_RUNS says which build that is.
 # shellcheck shell=bash
+NW_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=scripts/wine-host.sh
+source "$NW_ROOT/scripts/wine-host.sh"
 
 NW_FAILED=0
 NW_XVFB_PID=
@@ -25,10 +34,14 @@ nw_wait_for() {
   return 1
 }
 
+# Wine as chosen by nw_setup: the loader and the server.
+nw_wine() { "$NW_WINE_LOADER" "$@"; }
+nw_wineserver() { "$NW_WINE_SERVER" "$@"; }
+
 nw_cleanup() {
   local pid
-  if [[ -n ${WINEPREFIX:-} ]]; then
-    wineserver -k >/dev/null 2>&1 || true
+  if [[ -n ${WINEPREFIX:-} && -n ${NW_WINE_SERVER:-} ]]; then
+    nw_wineserver -k >/dev/null 2>&1 || true
   fi
   for pid in "${NW_WINE_PIDS[@]}"; do
     kill "$pid" 2>/dev/null || true
@@ -41,15 +54,46 @@ nw_cleanup() {
   fi
 }
 
+# A tool this machine lacks is no fault of the program: the test is skipped,
+# and says why (scripts/win32-packages.sh installs them where it can).
 nw_require_tools() {
   local tool missing=()
-  for tool in wine wineboot wineserver Xvfb xdotool sqlite3 iconv localedef file "${NW_MINGW:-i686-w64-mingw32}-objdump"; do
+  for tool in Xvfb xdotool sqlite3 iconv localedef file i686-w64-mingw32-objdump; do
     command -v "$tool" >/dev/null || missing+=("$tool")
   done
   if ((${#missing[@]})); then
-    echo "FAIL: missing tools: ${missing[*]} (scripts/win32-packages.sh installs them)"
-    exit 1
+    echo "SKIPPED: missing tools: ${missing[*]} (scripts/win32-packages.sh could not install them here)"
+    exit 77
   fi
+}
+
+# Chooses the Wine and the build it runs; says which, and why.
+nw_choose_wine() {
+  local build64=$1
+  wine_for_host "$NW_BUILD"
+  case $NW_WINE_ARCH in
+    win32)
+      NW_RUN_DIR=$NW_BUILD
+      NW_RUNS="the 32-bit program under the 32-bit Wine"
+      ;;
+    win64)
+      NW_RUN_DIR=$build64
+      NW_RUNS="the x86-64 build of the same sources under wine64"
+      if [[ ! -f $NW_RUN_DIR/namewheel.exe || ! -f $NW_RUN_DIR/resinfo.exe ]]; then
+        NAMEWHEEL_SQLITE_DIR=$NW_BUILD/sqlite bash "$NW_ROOT/scripts/build-win32.sh" --x64 "$NW_RUN_DIR" >"$NW_BUILD/win64-build.log" 2>&1 || {
+          echo "FAIL: the x86-64 Windows build failed:"
+          tail -n 20 "$NW_BUILD/win64-build.log"
+          exit 1
+        }
+      fi
+      ;;
+    *)
+      echo "SKIPPED: no Wine runs here: $NW_WINE_WHY"
+      exit 77
+      ;;
+  esac
+  echo "Wine: running $NW_RUNS ($NW_WINE_WHY)"
+  export WINEARCH=$NW_WINE_ARCH WINELOADER=$NW_WINE_LOADER WINESERVER=$NW_WINE_SERVER
 }
 
 # An X server of its own, on a free display number.
@@ -79,8 +123,8 @@ nw_locale() {
     mkdir -p "$cache/locale"
     localedef -i zh_CN -f UTF-8 "$cache/locale/zh_CN.UTF-8" >/dev/null 2>&1 || true
     [[ -f $cache/locale/zh_CN.UTF-8/LC_CTYPE ]] || {
-      echo "FAIL: cannot make the zh_CN.UTF-8 locale (the locales package has its sources)"
-      exit 1
+      echo "SKIPPED: cannot make the zh_CN.UTF-8 locale here (the locales package has its sources)"
+      exit 77
     }
   fi
   export LOCPATH=$cache/locale
@@ -88,51 +132,52 @@ nw_locale() {
   { export LC_ALL=zh_CN.UTF-8; } 2>/dev/null
 }
 
-# A win32 prefix, made once and kept in the build folder: the X11 driver
+# A prefix for the chosen Wine, made once and kept in the build folder: the X11 driver
 # unmanaged (no window manager here), Wine's own fonts in C:\windows\Fonts and
 # font links to WenQuanYi Micro Hei, so that Chinese text renders.
 nw_prefix() {
   local cache=$1
-  export WINEARCH=win32
-  export WINEPREFIX=$cache/prefix
+  export WINEPREFIX=$cache/prefix-$WINEARCH
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export WINEDEBUG=-all
   local stamp=$WINEPREFIX/.namewheel-ready
   local version
-  version=$(wine --version 2>/dev/null)
+  version=$(nw_wine --version 2>/dev/null)
   if [[ -f $stamp && $(cat "$stamp") == "$version" ]]; then
     return
   fi
   rm -rf "$WINEPREFIX"
   mkdir -p "$cache"
   nw_note "making the Wine prefix (once; kept in $WINEPREFIX)"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  nw_wine wineboot -i >/dev/null 2>&1
+  nw_wineserver -w
+  nw_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   local fonts=$WINEPREFIX/drive_c/windows/Fonts
   mkdir -p "$fonts"
   cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
   local face
   for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" SimSun NSimSun; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    nw_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
       /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
   done
   # 新宋体 is not installed: draw it with the linked Chinese face.
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+  nw_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
     /v '新宋体' /t REG_SZ /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
-  wineserver -w
-  if ! wine reg query 'HKCU\Software\Wine\X11 Driver' /v Managed 2>/dev/null | grep -q 'REG_SZ *N'; then
+  nw_wineserver -w
+  if ! nw_wine reg query 'HKCU\Software\Wine\X11 Driver' /v Managed 2>/dev/null | grep -q 'REG_SZ *N'; then
     echo "FAIL: the Wine prefix was not set up"
     exit 1
   fi
   echo "$version" >"$stamp"
 }
 
-# Everything the tests need: tools, cache, locale, prefix, X server, trap.
+# Everything the tests need: tools, the Wine and its build, cache, locale,
+# prefix, X server, trap.
 nw_setup() {
   NW_BUILD=$(cd "$1" && pwd)
   NW_CACHE=$NW_BUILD/wine
   nw_require_tools
+  nw_choose_wine "${2:-$(dirname "$NW_BUILD")/win64}"
   trap nw_cleanup EXIT
   nw_start_xvfb
   nw_locale "$NW_CACHE"
