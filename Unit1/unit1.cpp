@@ -96,7 +96,9 @@ void TForm1::FormCreate() {
     if (!std::filesystem::exists(std::filesystem::symlink_status(store, ec))) {
         const std::filesystem::path rosterFile = AppFilePath(kDefaultRoster);
         std::optional<Roster> roster;
-        if (std::filesystem::exists(rosterFile, ec)) roster = ReadRosterFile(rosterFile);
+        // At first start there is no roster to keep: an empty file gives an
+        // empty store, and the first press asks for a roster.
+        if (std::filesystem::exists(rosterFile, ec)) roster = ReadRosterFile(rosterFile, EmptyRoster::Taken);
         CreateStore(ADOConnection1, ADOQuery1, store, roster ? &*roster : nullptr);
     }
     OpenRosterView(ADOConnection1, ADOQuery1, store);

@@ -84,14 +84,40 @@ TEST_F(StartupTest, ASeedThatFailsLeavesNoStoreAndSaysWhy) {
     EXPECT_EQ(Stored(), (Rows{{u"张三", 0}, {u"李四", 0}}));
 }
 
-TEST_F(StartupTest, AnEmptyDefaultRosterMakesNoStoreAndSaysSo) {
-    fake::WriteBytes(File(u"名单.txt"), "");
+TEST_F(StartupTest, ADefaultRosterWithoutNamesGivesAnEmptyStore) {
+    for (const std::string& bytes : {std::string(), std::string("\x1A张三\r\n")}) {
+        SCOPED_TRACE(bytes.size());
+        form2.reset();
+        form1.reset();
+        desktop->boxes.clear();
+        std::filesystem::remove(Store());
+        fake::WriteBytes(File(u"名单.txt"), bytes);
+        Start();
+        EXPECT_TRUE(desktop->boxes.empty()) << "nothing to refuse at first start";
+        EXPECT_TRUE(std::filesystem::exists(Store()));
+        EXPECT_EQ(Stored(), Rows{});
+        EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+        Press();
+        EXPECT_EQ(desktop->boxes, std::vector<std::u16string>{u"提示: 请选导入名单"});
+    }
+}
+
+TEST_F(StartupTest, ADefaultRosterThatIsNoTextMakesNoStoreAndSaysSo) {
+    static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06";
+    fake::WriteBytes(File(u"名单.txt"), std::string(kPng, sizeof kPng - 1));
     Start();
     ASSERT_EQ(desktop->logged("box stop").size(), 1u);
-    EXPECT_NE(desktop->logged("box stop")[0].find("名单.txt”里没有名字"), std::string::npos)
+    EXPECT_NE(desktop->logged("box stop")[0].find("名单.txt”不是文本文件"), std::string::npos)
         << desktop->logged("box stop")[0];
     EXPECT_FALSE(std::filesystem::exists(Store()));
     EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+TEST_F(StartupTest, ADefaultRosterWithAFormFeedAndDosPadding) {
+    fake::WriteBytes(File(u"名单.txt"), std::string("张三\r\n李\f四\r\n\x1A\0\0\x1A\0", 20));
+    Start();
+    EXPECT_TRUE(desktop->boxes.empty());
+    EXPECT_EQ(Stored(), (Rows{{u"张三", 0}, {u"李\f四", 0}}));
 }
 
 TEST_F(StartupTest, AStoreThatCannotBeOpenedIsNamedAtTheFirstPress) {
