@@ -260,29 +260,6 @@ QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindo
 
 QtWindow::~QtWindow() { delete widget_.data(); }
 
-void QtWindow::showAndRaise(bool activate) {
-    if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
-    widget_->show();
-    widget_->raise();
-    if (activate) widget_->activateWindow();
-}
-
-// A box or dialog of ours waiting for an answer keeps the focus.
-void QtWindow::show() { showAndRaise(QApplication::activeModalWidget() == nullptr); }
-
-// The timer shows a window every second: it takes the focus only from this
-// program's own windows, never from the program the user is typing in.
-void QtWindow::showPassively() {
-    showAndRaise(QApplication::activeModalWidget() == nullptr &&
-                 QGuiApplication::applicationState() == Qt::ApplicationActive);
-}
-
-void QtWindow::hide() { widget_->hide(); }
-
-bool QtWindow::isShowing() const { return widget_->isVisible(); }
-
-void QtWindow::bringToTop() { widget_->raise(); }
-
 namespace {
 
 xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
@@ -325,7 +302,49 @@ void AskWindowManagerForAbove(QWindow& window) {
     xcb_flush(connection);
 }
 
+// Whether the keyboard focus is in a window of this program, by the X server's
+// own word: Qt hears of a focus that left only some 400 ms later, and a show
+// in between would take it back from the program the user just went to.
+// Elsewhere, by Qt's word.
+bool FocusIsOurs() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) {
+        return QGuiApplication::applicationState() == Qt::ApplicationActive;
+    }
+    xcb_connection_t* connection = x11->connection();
+    xcb_get_input_focus_reply_t* focus =
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    if (focus == nullptr) return false;
+    const xcb_window_t focused = focus->focus;
+    std::free(focus);
+    if (focused == XCB_NONE || focused == XCB_INPUT_FOCUS_POINTER_ROOT) return false;
+    for (QWindow* window : QGuiApplication::allWindows()) {
+        if (window->handle() != nullptr && static_cast<xcb_window_t>(window->winId()) == focused) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+void QtWindow::showAndRaise(bool activate) {
+    if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    widget_->show();
+    widget_->raise();
+    if (activate) widget_->activateWindow();
+}
+
+// A box or dialog of ours waiting for an answer keeps the focus.
+void QtWindow::show() { showAndRaise(QApplication::activeModalWidget() == nullptr); }
+
+// The timer shows a window every second: it takes the focus only from this
+// program's own windows, never from the program the user is typing in.
+void QtWindow::showPassively() { showAndRaise(QApplication::activeModalWidget() == nullptr && FocusIsOurs()); }
+
+void QtWindow::hide() { widget_->hide(); }
+
+bool QtWindow::isShowing() const { return widget_->isVisible(); }
+
+void QtWindow::bringToTop() { widget_->raise(); }
 
 void QtWindow::makeTopmost() {
     // Through the native window, so the widget is not hidden and shown again
