@@ -33,7 +33,7 @@ unexpected=
 for dll in $imports; do
   case $dll in
     kernel32.dll | user32.dll | gdi32.dll | shell32.dll | comctl32.dll | comdlg32.dll | ole32.dll | oleaut32.dll | \
-      msvcrt.dll | advapi32.dll | windowscodecs.dll | version.dll | msimg32.dll) ;;
+      msvcrt.dll | advapi32.dll | windowscodecs.dll | version.dll | msimg32.dll | winmm.dll) ;;
     *) unexpected+="$dll " ;;
   esac
 done
