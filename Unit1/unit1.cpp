@@ -96,7 +96,9 @@ void TForm1::FormCreate() {
     if (!std::filesystem::exists(std::filesystem::symlink_status(store, ec))) {
         const std::filesystem::path rosterFile = AppFilePath(kDefaultRoster);
         std::optional<Roster> roster;
-        if (std::filesystem::exists(rosterFile, ec)) roster = ReadRosterFile(rosterFile);
+        // At first start there is no roster to keep: an empty file gives an
+        // empty store, and the first press asks for a roster.
+        if (std::filesystem::exists(rosterFile, ec)) roster = ReadRosterFile(rosterFile, EmptyRoster::Taken);
         CreateStore(ADOConnection1, ADOQuery1, store, roster ? &*roster : nullptr);
     }
     OpenRosterView(ADOConnection1, ADOQuery1, store);
@@ -118,6 +120,8 @@ void TForm1::btn1Click() {
 
     const int n = CandidateCount(ADOQuery1.RecordCount());
     spinLoopRunning_ = true;
+    // The pause of each step sets the pace of the flashing.
+    desktop_.setFinePauses(true);
     try {
         while (Spinning) {
             // A command run inside the spin may have replaced the roster with a
@@ -133,11 +137,13 @@ void TForm1::btn1Click() {
             desktop_.pause(kStepPauseMilliseconds);
         }
     } catch (...) {
+        desktop_.setFinePauses(false);
         spinLoopRunning_ = false;
         Spinning = false;
         btn1.setText(kStartCaption);
         throw;
     }
+    desktop_.setFinePauses(false);
     spinLoopRunning_ = false;
     btn1.setText(kStartCaption);
     if (ADOQuery1.RecordCount() == 0) return;
@@ -162,7 +168,7 @@ void TForm1::tmr1Timer() {
     if (ShownTicks <= kShowingTicks) {
         if (!Showing()) window_->bringToTop();
         window_->setCaption(kCaption + (u"(" + SecondsToHMS(ElapsedTicks) + u")"));
-        Show();
+        window_->showPassively();
         if (ElapsedTicks % 5 == 0) {
             window_->makeTopmost();
             window_->bringToTop();
@@ -173,7 +179,7 @@ void TForm1::tmr1Timer() {
     platform::Window& badge = Form2->window();
     if (!badge.isShowing()) {
         TForm2::YXForm_FromResource(*Form2, u"PNG", u"EXEFILE", 0);
-        badge.show();
+        badge.showPassively();
         badge.moveTo(desktop_.screenSize().width - Form2->Width(), Top() + Height() / 2);
         Hide();
         badge.bringToTop();
@@ -187,7 +193,9 @@ void TForm1::tmr1Timer() {
 void TForm1::N1Click() {
     ShownTicks = 0;
     Show();
-    Form2->Hide();
+    // The menu is live from the moment the icon is there, before the badge is
+    // made (while a box of the creation handler waits, for one).
+    if (Form2 != nullptr) Form2->Hide();
 }
 
 void TForm1::N3Click() {

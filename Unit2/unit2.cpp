@@ -32,7 +32,7 @@ void TForm2::FormMouseDown(platform::MouseButton, int, int) {
 }
 
 void TForm2::FormClick() {
-    Form1->Show();
+    if (Form1 != nullptr) Form1->Show();
     ShownTicks = 0;
     Hide();
 }

@@ -17,11 +17,11 @@ platform::Platform& Desktop() {
 }
 
 std::u16string ApplicationTitle(std::u16string_view executableFileName) {
-    std::u16string title(executableFileName.substr(0, executableFileName.find(u'.')));
-    for (std::size_t i = 1; i < title.size(); ++i) {
-        if (title[i] >= u'A' && title[i] <= u'Z') title[i] = static_cast<char16_t>(title[i] + 32);
-    }
-    return title;
+    const std::u16string_view name = executableFileName.substr(0, executableFileName.find(u'.'));
+    if (name.empty()) return {};
+    // The first character as it is, even when it is half of a surrogate pair.
+    const std::size_t first = name.size() > 1 && name[0] >= 0xD800 && name[0] <= 0xDBFF ? 2 : 1;
+    return std::u16string(name.substr(0, first)) + platform::LowerCase(name.substr(first));
 }
 
 std::u16string ApplicationTitle() {

@@ -74,8 +74,13 @@ class Window {
 public:
     virtual ~Window() = default;
 
-    // Shows the window; also brings it to the front and activates it.
+    // Shows the window; also brings it to the front and activates it (but for
+    // a box or dialog of this program waiting for an answer: that keeps it).
     virtual void show() = 0;
+    // As show(), for a show nobody asked for just now (the one-second timer's):
+    // the focus moves only from this program's own windows, never from the
+    // program the user is working in.
+    virtual void showPassively() = 0;
     virtual void hide() = 0;
     virtual bool isShowing() const = 0;
     // Top of the stacking order (BringWindowToTop).
@@ -131,6 +136,10 @@ public:
     // Runs every window message that is waiting, then returns.
     virtual void processMessages() = 0;
     virtual void pause(int milliseconds) = 0;
+    // While on, pause() keeps to the millisecond where the system would round
+    // it up to its scheduler's tick (15.6 ms on Windows). It costs power, so
+    // it is on only while it matters.
+    virtual void setFinePauses(bool on) = 0;
     // A timer that fires every period on the user-interface thread, also while
     // messages are processed inside a handler. Precise: it keeps real time.
     virtual void startTimer(int periodMilliseconds, Handler onTick) = 0;
@@ -170,6 +179,10 @@ public:
 // Text in the system's 8-bit code page to UTF-16; invalid bytes become U+FFFD.
 // Where the system names no 8-bit code page (a UTF-8 or plain ASCII locale), GB18030.
 std::u16string DecodeSystemCodePage(std::string_view bytes);
+
+// Every letter in lower case, by the system's case mapping for all of Unicode
+// (not the user's language): "AÉ" gives "aé".
+std::u16string LowerCase(std::u16string_view text);
 
 // Why files cannot be made (and removed) in folder, in the system's words;
 // empty when they can. Asks the system, so that it also holds where

@@ -3,7 +3,7 @@ NAMEWHEEL_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev libsqlite3-dev font
 # The fuzz targets: clang with its libFuzzer runtime, and the locale sources
 # from which scripts/fuzz.sh makes the legacy code pages.
 NAMEWHEEL_FUZZ_PACKAGES="clang-14 libclang-rt-14-dev locales"
-NAMEWHEEL_TEST_PACKAGES="$NAMEWHEEL_BUILD_PACKAGES sqlite3 libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox trayer $NAMEWHEEL_FUZZ_PACKAGES valgrind"
+NAMEWHEEL_TEST_PACKAGES="$NAMEWHEEL_BUILD_PACKAGES sqlite3 libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox trayer wmctrl $NAMEWHEEL_FUZZ_PACKAGES valgrind"
 
 # True when every named package is installed.
 packages_installed() {

@@ -92,12 +92,27 @@ void ForEachRosterName(std::u16string_view text, std::size_t keep, OnName&& onNa
     if (lineOpen) endName();
 }
 
-// Characters no roster holds: control characters other than the tab, the line
-// ends and the end-of-text mark. (Bytes the decoder could not read are no
-// reason to refuse a file: they stand as U+FFFD in the names.)
-bool NotText(char16_t unit) {
-    if (unit == u'\t' || unit == u'\n' || unit == u'\r' || unit == kEndOfText) return false;
-    return unit < 0x20 || unit == 0x7F;
+// Where the text ends: at 0x1A standing at the start of a line; the size of
+// the text when there is none.
+std::size_t EndOfText(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == kEndOfText && (i == 0 || text[i - 1] == u'\n')) return i;
+    }
+    return text.size();
+}
+
+// The first NUL of a file that is plainly not text, or npos. No text file
+// holds a NUL, and nearly every binary one does within its first bytes (a
+// picture, a document, an archive). After the end of the text, 0x1A and NUL
+// are padding (old DOS files are padded out to a whole record); anything else
+// there is read by nobody and says nothing.
+std::size_t FirstNulOfBinary(std::u16string_view text) {
+    const std::size_t end = EndOfText(text);
+    const std::size_t nul = text.find(u'\0');
+    if (nul == std::u16string_view::npos || nul < end) return nul;
+    const std::u16string_view tail = text.substr(end);
+    const bool padding = tail.find_first_not_of(std::u16string_view(u"\x1A\0", 2)) == std::u16string_view::npos;
+    return padding ? std::u16string_view::npos : nul;
 }
 
 std::u16string Hex(char16_t unit) {
@@ -116,16 +131,18 @@ std::vector<std::u16string> SplitRosterLines(std::u16string_view text) {
     return names;
 }
 
-Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes, LegacyDecoder legacy) {
+Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes, LegacyDecoder legacy,
+                       EmptyRoster empty) {
     const std::u16string where = u"名单文件“" + file.u16string() + u"”";
     const std::u16string text = DecodeRosterText(bytes, legacy);
 
-    // A binary file, or one in a code page this system does not read, would
-    // otherwise put garbage on the wheel.
-    const auto bad = std::find_if(text.begin(), text.end(), NotText);
-    if (bad != text.end()) {
-        const int line = 1 + static_cast<int>(std::count(text.begin(), bad, u'\n'));
-        throw Error(where + u"不是文本文件：第 " + ToU16(line) + u" 行有控制字符 " + Hex(*bad));
+    // A picture or a document picked by mistake would otherwise put garbage
+    // on the wheel. Other control characters are no such sign: a form feed
+    // left in a name by a word processor is read as it stands.
+    const std::size_t nul = FirstNulOfBinary(text);
+    if (nul != std::u16string::npos) {
+        const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), u'\n'));
+        throw Error(where + u"不是文本文件：第 " + ToU16(line) + u" 行有控制字符 " + Hex(0));
     }
 
     Roster roster{file, {}};
@@ -136,11 +153,11 @@ Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes
         }
         roster.names.push_back(std::move(name));
     });
-    if (roster.names.empty()) throw Error(where + u"里没有名字");
+    if (roster.names.empty() && empty == EmptyRoster::Refused) throw Error(where + u"里没有名字");
     return roster;
 }
 
-Roster ReadRosterFile(const std::filesystem::path& file) {
+Roster ReadRosterFile(const std::filesystem::path& file, EmptyRoster empty) {
     const std::u16string quoted = u"“" + file.u16string() + u"”";
     std::error_code ec;
     const auto status = std::filesystem::status(file, ec);
@@ -158,5 +175,5 @@ Roster ReadRosterFile(const std::filesystem::path& file) {
     char chunk[1 << 16];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) throw Error(u"读不出名单文件" + quoted + u"：" + Utf8ToUtf16(std::strerror(errno)));
-    return ParseRosterFile(file, bytes, platform::DecodeSystemCodePage);
+    return ParseRosterFile(file, bytes, platform::DecodeSystemCodePage, empty);
 }

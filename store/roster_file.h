@@ -23,15 +23,21 @@ struct Roster {
     std::vector<std::u16string> names;
 };
 
+// Whether a file without a single name is a roster: not where it would
+// replace the roster the user has, but where there is none yet.
+enum class EmptyRoster { Refused, Taken };
+
 // The roster in the bytes of file, decoded as DecodeRosterText says. Throws
 // Error, with a message that names the file (and the line, where there is one),
-// when the bytes are no roster: a character that is not text (a binary file, or
-// bytes that neither UTF-8 nor the legacy code page read), a name longer than
-// the store takes, or no name at all. A name that is too long is never held
-// whole, however long its line.
-Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes, LegacyDecoder legacy);
+// when the bytes are no roster: a file that is plainly not text (it holds a
+// NUL, other than as padding after the end of the text), a name longer than
+// the store takes, or (when refused) no name at all. Other control characters
+// stay in the names as read. A name that is too long is never held whole,
+// however long its line.
+Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes, LegacyDecoder legacy,
+                       EmptyRoster empty = EmptyRoster::Refused);
 
 // Reads a roster file and parses it in the system's code page. Throws Error
 // with a message that names the file when it is missing, not a plain file,
 // unreadable, or no roster (above).
-Roster ReadRosterFile(const std::filesystem::path& file);
+Roster ReadRosterFile(const std::filesystem::path& file, EmptyRoster empty = EmptyRoster::Refused);

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <cerrno>
 #include <cstring>
@@ -74,6 +76,32 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
     }
     flush();
     iconv_close(converter);
+    return out;
+}
+
+std::u16string LowerCase(std::u16string_view text) {
+    // The mapping of glibc's C.UTF-8 covers all of Unicode, whatever the
+    // user's own locale is.
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t point = text[i];
+        const bool pair = point >= 0xD800 && point <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                          text[i + 1] <= 0xDFFF;
+        if (pair) point = 0x10000 + ((point - 0xD800) << 10) + (text[++i] - 0xDC00);
+        if (unicode != static_cast<locale_t>(nullptr)) {
+            point = static_cast<char32_t>(towlower_l(static_cast<wint_t>(point), unicode));
+        } else if (point >= U'A' && point <= U'Z') {
+            point += 32;
+        }
+        if (point >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(point));
+        }
+    }
     return out;
 }
 

@@ -52,6 +52,9 @@ void QtPlatform::processMessages() { QCoreApplication::processEvents(QEventLoop:
 
 void QtPlatform::pause(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
 
+// QThread::msleep keeps to the millisecond here as it is.
+void QtPlatform::setFinePauses(bool) {}
+
 void QtPlatform::startTimer(int periodMilliseconds, Handler onTick) {
     auto* timer = new QTimer(&owner_);
     timer->setTimerType(Qt::PreciseTimer);
@@ -62,6 +65,8 @@ void QtPlatform::startTimer(int periodMilliseconds, Handler onTick) {
 void QtPlatform::messageBox(const std::u16string& text, const std::u16string& caption, MessageIcon icon) {
     QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Information, ToQ(caption),
                     ToQ(text), QMessageBox::Ok);
+    // Names and file names are shown as they are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     // Above the draw window, which stays on top of everything else.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.exec();
@@ -140,9 +145,15 @@ std::filesystem::path QtPlatform::executablePath() const {
     return std::filesystem::path(FromQ(QCoreApplication::applicationFilePath()));
 }
 
-void QtPlatform::requestQuit() { QCoreApplication::exit(0); }
+void QtPlatform::requestQuit() {
+    quitRequested_ = true;
+    QCoreApplication::exit(0);
+}
 
 int QtPlatform::run(Window& mainWindow) {
+    // exit() ends only the loops that run when it is called: a request made
+    // inside a box of the creation handler closed that box and would be lost.
+    if (quitRequested_) return 0;
     mainWindow.show();
     return QApplication::exec();
 }

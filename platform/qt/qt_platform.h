@@ -28,6 +28,7 @@ public:
     Size screenSize() const override;
     void processMessages() override;
     void pause(int milliseconds) override;
+    void setFinePauses(bool on) override;
     void startTimer(int periodMilliseconds, Handler onTick) override;
     void messageBox(const std::u16string& text, const std::u16string& caption, MessageIcon icon) override;
     void showTrayIcon(const std::u16string& tooltip, std::vector<MenuItem> menu) override;
@@ -52,6 +53,9 @@ private:
     std::unique_ptr<QMenu> menu_;
     std::vector<MenuItem> items_;
     QSystemTrayIcon* tray_ = nullptr;
+    // The end was asked for before the message loop ran (inside a box shown
+    // while the windows were being made, which the request closed).
+    bool quitRequested_ = false;
 };
 
 }  // namespace platform::qt

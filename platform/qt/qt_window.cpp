@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -13,6 +14,11 @@
 #include <QRegion>
 #include <QTimer>
 #include <QWindow>
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/qt/qt_platform.h"
 #include "resources/layout.h"
@@ -232,6 +238,8 @@ QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindo
         QWidget* child = nullptr;
         if (element.kind == layout::Kind::Label) {
             auto* label = new PictureCachedLabel(text, widget_);
+            // A name is shown as it is, never read as markup.
+            label->setTextFormat(Qt::PlainText);
             if (element.centred) label->setAlignment(Qt::AlignCenter);
             QPalette palette = label->palette();
             palette.setColor(QPalette::WindowText, QColor(static_cast<QRgb>(element.font.colour)));
@@ -252,18 +260,85 @@ QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindo
 
 QtWindow::~QtWindow() { delete widget_.data(); }
 
-void QtWindow::show() {
-    const bool answerAwaited = QApplication::activeModalWidget() != nullptr;
-    if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, answerAwaited);
+namespace {
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    if (reply == nullptr) return XCB_ATOM_NONE;
+    const xcb_atom_t atom = reply->atom;
+    std::free(reply);
+    return atom;
+}
+
+// Asks the window manager to keep a mapped X11 window above the others
+// (_NET_WM_STATE_ADD of _NET_WM_STATE_ABOVE): it is not moved, sized or
+// activated. Something else (the user, the window manager) may have taken the
+// state away since Qt last set it.
+void AskWindowManagerForAbove(QWindow& window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) return;
+    xcb_connection_t* connection = x11->connection();
+    static const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
+    static const xcb_atom_t above = Atom(connection, "_NET_WM_STATE_ABOVE");
+    if (state == XCB_ATOM_NONE || above == XCB_ATOM_NONE) return;
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, id), nullptr);
+    if (tree == nullptr) return;
+    const xcb_window_t root = tree->root;
+    std::free(tree);
+
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = id;
+    event.type = state;
+    event.data.data32[0] = 1;  // _NET_WM_STATE_ADD
+    event.data.data32[1] = above;
+    event.data.data32[2] = 0;
+    event.data.data32[3] = 1;  // from a normal application
+    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+}
+
+// Whether the keyboard focus is in a window of this program, by the X server's
+// own word: Qt hears of a focus that left only some 400 ms later, and a show
+// in between would take it back from the program the user just went to.
+// Elsewhere, by Qt's word.
+bool FocusIsOurs() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) {
+        return QGuiApplication::applicationState() == Qt::ApplicationActive;
+    }
+    xcb_connection_t* connection = x11->connection();
+    xcb_get_input_focus_reply_t* focus =
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    if (focus == nullptr) return false;
+    const xcb_window_t focused = focus->focus;
+    std::free(focus);
+    if (focused == XCB_NONE || focused == XCB_INPUT_FOCUS_POINTER_ROOT) return false;
+    for (QWindow* window : QGuiApplication::allWindows()) {
+        if (window->handle() != nullptr && static_cast<xcb_window_t>(window->winId()) == focused) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void QtWindow::showAndRaise(bool activate) {
+    if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     widget_->show();
     widget_->raise();
-    // The timer shows a window every second: it takes the focus only from this
-    // program's own windows, never from the program the user is typing in, nor
-    // from a box or dialog of ours that is waiting for an answer.
-    if (QGuiApplication::applicationState() == Qt::ApplicationActive && !answerAwaited) {
-        widget_->activateWindow();
-    }
+    if (activate) widget_->activateWindow();
 }
+
+// A box or dialog of ours waiting for an answer keeps the focus.
+void QtWindow::show() { showAndRaise(QApplication::activeModalWidget() == nullptr); }
+
+// The timer shows a window every second: it takes the focus only from this
+// program's own windows, never from the program the user is typing in.
+void QtWindow::showPassively() { showAndRaise(QApplication::activeModalWidget() == nullptr && FocusIsOurs()); }
 
 void QtWindow::hide() { widget_->hide(); }
 
@@ -273,9 +348,15 @@ void QtWindow::bringToTop() { widget_->raise(); }
 
 void QtWindow::makeTopmost() {
     // Through the native window, so the widget is not hidden and shown again
-    // (as QWidget::setWindowFlags does): the state is re-sent to the window
-    // manager, and position, size and focus stay.
-    if (QWindow* window = widget_->windowHandle()) window->setFlags(window->flags() | Qt::WindowStaysOnTopHint);
+    // (as QWidget::setWindowFlags does): position, size and focus stay.
+    QWindow* window = widget_->windowHandle();
+    if (window == nullptr) return;
+    if (!(window->flags() & Qt::WindowStaysOnTopHint)) {
+        window->setFlags(window->flags() | Qt::WindowStaysOnTopHint);
+        return;
+    }
+    // Qt does nothing for flags it has already set.
+    if (window->isVisible()) AskWindowManagerForAbove(*window);
 }
 
 void QtWindow::setCaption(const std::u16string& caption) { widget_->setWindowTitle(ToQ(caption)); }

@@ -51,6 +51,7 @@ public:
     ~QtWindow() override;
 
     void show() override;
+    void showPassively() override;
     void hide() override;
     bool isShowing() const override;
     void bringToTop() override;
@@ -71,6 +72,8 @@ public:
     QWidget* widget() const { return widget_.data(); }
 
 private:
+    void showAndRaise(bool activate);
+
     QPointer<FormWidget> widget_;
     std::map<std::string, std::unique_ptr<Control>, std::less<>> controls_;
     Handler click_;

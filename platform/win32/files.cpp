@@ -98,6 +98,17 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
     return out;
 }
 
+std::u16string LowerCase(std::u16string_view text) {
+    if (text.empty()) return {};
+    const auto* source = reinterpret_cast<const wchar_t*>(text.data());
+    const int length = static_cast<int>(text.size());
+    const int needed = LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, source, length, nullptr, 0);
+    if (needed <= 0) return std::u16string(text);
+    std::u16string out(static_cast<std::size_t>(needed), u'\0');
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, source, length, reinterpret_cast<wchar_t*>(out.data()), needed);
+    return out;
+}
+
 std::u16string FolderWriteError(const std::filesystem::path& folder) {
     // Permission bits and attributes do not tell: only a file made there does.
     const std::filesystem::path where = folder.empty() ? std::filesystem::path(L".") : folder;

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_platform.h"
 
 #include <commctrl.h>
+#include <mmsystem.h>
 #include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -67,6 +68,7 @@ Win32Platform::Win32Platform() : instance_(GetModuleHandleW(nullptr)) {
 }
 
 Win32Platform::~Win32Platform() {
+    setFinePauses(false);
     removeTrayIcon();
     for (const auto& [id, handler] : timers_) KillTimer(service_, id);
     if (menu_ != nullptr) DestroyMenu(menu_);
@@ -118,6 +120,19 @@ void Win32Platform::processMessages() {
 }
 
 void Win32Platform::pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds)); }
+
+// Windows sleeps in whole ticks of its scheduler, 15.6 ms unless a program
+// asks for finer ones; the whole system then wakes more often, so only while
+// it matters.
+void Win32Platform::setFinePauses(bool on) {
+    if (on == finePauses_) return;
+    if (on) {
+        finePauses_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+    } else {
+        timeEndPeriod(1);
+        finePauses_ = false;
+    }
+}
 
 void Win32Platform::startTimer(int periodMilliseconds, Handler onTick) {
     const UINT_PTR id = nextTimer_++;
@@ -310,9 +325,18 @@ std::filesystem::path Win32Platform::executablePath() const {
     }
 }
 
-void Win32Platform::requestQuit() { PostQuitMessage(0); }
+void Win32Platform::requestQuit() {
+    quitRequested_ = true;
+    PostQuitMessage(0);
+}
 
 int Win32Platform::run(Window& mainWindow) {
+    // Asked for inside a box of the creation handler, whose own loop may have
+    // taken the quit message.
+    if (quitRequested_) {
+        removeTrayIcon();
+        return 0;
+    }
     mainWindow.show();
     while (!quitSeen_) {
         MSG message;

@@ -40,6 +40,7 @@ public:
     Size screenSize() const override;
     void processMessages() override;
     void pause(int milliseconds) override;
+    void setFinePauses(bool on) override;
     void startTimer(int periodMilliseconds, Handler onTick) override;
     void messageBox(const std::u16string& text, const std::u16string& caption, MessageIcon icon) override;
     void showTrayIcon(const std::u16string& tooltip, std::vector<MenuItem> menu) override;
@@ -80,8 +81,10 @@ private:
     HWND mainHwnd_ = nullptr;
     UINT taskbarCreated_ = 0;
     bool quitSeen_ = false;
+    bool quitRequested_ = false;
     int exitCode_ = 0;
     bool comReady_ = false;
+    bool finePauses_ = false;
     std::exception_ptr kept_;
 
     std::map<UINT_PTR, Handler> timers_;

@@ -257,24 +257,24 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32Window::show() {
-    if (!IsWindowVisible(hwnd_)) {
-        // The badge that the timer folds out must not take the keys from a
-        // file name being typed into our open dialog.
-        if (ForegroundIsOurDialog()) {
-            ShowWindow(hwnd_, SW_SHOWNA);
-            SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-            return;
-        }
-        ShowWindow(hwnd_, SW_SHOW);
-        SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        SetForegroundWindow(hwnd_);
+    // A box or dialog of ours waiting for an answer keeps the keys (a file
+    // name being typed into the open dialog, say).
+    if (ForegroundIsOurDialog()) {
+        showPassively();
         return;
     }
+    ShowWindow(hwnd_, SW_SHOW);
+    SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetForegroundWindow(hwnd_);
+}
+
+// The timer shows a window every second: it takes the focus only from this
+// program's own windows, never from the program the user is working in, and
+// never from a box or dialog of its own that is waiting for an answer.
+void Win32Window::showPassively() {
+    if (!IsWindowVisible(hwnd_)) ShowWindow(hwnd_, SW_SHOWNA);
     SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    // An already visible window takes the focus only from this program's own
-    // windows, never from the program the user is working in, and never from
-    // a box or dialog of its own that has disabled it.
-    if (IsWindowEnabled(hwnd_) && ForegroundIsOurs()) SetForegroundWindow(hwnd_);
+    if (IsWindowEnabled(hwnd_) && ForegroundIsOurs() && !ForegroundIsOurDialog()) SetForegroundWindow(hwnd_);
 }
 
 void Win32Window::hide() { ShowWindow(hwnd_, SW_HIDE); }

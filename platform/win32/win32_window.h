@@ -51,6 +51,7 @@ public:
     Win32Window& operator=(const Win32Window&) = delete;
 
     void show() override;
+    void showPassively() override;
     void hide() override;
     bool isShowing() const override;
     void bringToTop() override;

@@ -84,14 +84,66 @@ TEST_F(StartupTest, ASeedThatFailsLeavesNoStoreAndSaysWhy) {
     EXPECT_EQ(Stored(), (Rows{{u"张三", 0}, {u"李四", 0}}));
 }
 
-TEST_F(StartupTest, AnEmptyDefaultRosterMakesNoStoreAndSaysSo) {
-    fake::WriteBytes(File(u"名单.txt"), "");
+TEST_F(StartupTest, ADefaultRosterWithoutNamesGivesAnEmptyStore) {
+    for (const std::string& bytes : {std::string(), std::string("\x1A张三\r\n")}) {
+        SCOPED_TRACE(bytes.size());
+        form2.reset();
+        form1.reset();
+        desktop->boxes.clear();
+        std::filesystem::remove(Store());
+        fake::WriteBytes(File(u"名单.txt"), bytes);
+        Start();
+        EXPECT_TRUE(desktop->boxes.empty()) << "nothing to refuse at first start";
+        EXPECT_TRUE(std::filesystem::exists(Store()));
+        EXPECT_EQ(Stored(), Rows{});
+        EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+        Press();
+        EXPECT_EQ(desktop->boxes, std::vector<std::u16string>{u"提示: 请选导入名单"});
+    }
+}
+
+TEST_F(StartupTest, ADefaultRosterThatIsNoTextMakesNoStoreAndSaysSo) {
+    static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06";
+    fake::WriteBytes(File(u"名单.txt"), std::string(kPng, sizeof kPng - 1));
     Start();
     ASSERT_EQ(desktop->logged("box stop").size(), 1u);
-    EXPECT_NE(desktop->logged("box stop")[0].find("名单.txt”里没有名字"), std::string::npos)
+    EXPECT_NE(desktop->logged("box stop")[0].find("名单.txt”不是文本文件"), std::string::npos)
         << desktop->logged("box stop")[0];
     EXPECT_FALSE(std::filesystem::exists(Store()));
     EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+}
+
+TEST_F(StartupTest, ADefaultRosterWithAFormFeedAndDosPadding) {
+    fake::WriteBytes(File(u"名单.txt"), std::string("张三\r\n李\f四\r\n\x1A\0\0\x1A\0", 20));
+    Start();
+    EXPECT_TRUE(desktop->boxes.empty());
+    EXPECT_EQ(Stored(), (Rows{{u"张三", 0}, {u"李\f四", 0}}));
+}
+
+// The icon, its menu and the timer are there before the creation handler
+// runs, and the badge only after it: a box the handler shows runs them all.
+TEST_F(StartupTest, TheMenuAndTheTimerWhileTheCreationBoxWaits) {
+    fake::WriteBytes(File(u"名单.txt"), std::string(21, 'x') + "\n");
+    bool inside = false;
+    std::vector<std::string> during;
+    desktop->onMessageBox = [&](const std::u16string&) {
+        if (inside) return;  // the boxes of the commands run from here
+        inside = true;
+        EXPECT_EQ(form1, nullptr) << "still being made";
+        for (const std::u16string& item : {u"显示大转盘(&S)", u"导入名单(&M)", u"清除次数(&Q)", u"下载最新版"}) {
+            desktop->choose(item);
+        }
+        for (int i = 0; i < 12; ++i) desktop->tick();  // folds, with no badge yet
+        desktop->choose(u"显示大转盘(&S)");
+        desktop->choose(u"关闭(&C)");
+        during = desktop->log;
+        inside = false;
+    };
+    Start();
+    ASSERT_FALSE(during.empty());
+    EXPECT_TRUE(desktop->closeRequested);
+    EXPECT_EQ(ShownTicks, 0) << "显示大转盘 ran";
+    EXPECT_TRUE(Window1().isShowing());
 }
 
 TEST_F(StartupTest, AStoreThatCannotBeOpenedIsNamedAtTheFirstPress) {
@@ -163,6 +215,37 @@ protected:
         Start();
     }
 };
+
+TEST_F(SpinTest, AnEmptyRosterChangesNothingButTheNotice) {
+    Start();
+    ShownTicks = 7;
+    desktop->log.clear();
+    Press();
+    EXPECT_EQ(desktop->log, std::vector<std::string>{"box info 提示: 请选导入名单"});
+    EXPECT_EQ(ShownTicks, 7);
+    EXPECT_FALSE(Spinning);
+    EXPECT_EQ(Button().text(), u"开始转动");
+    EXPECT_EQ(Label().text(), u"转转转");
+}
+
+TEST_F(SpinTest, PausesAreFineOnlyWhileASpinRuns) {
+    StartWith({{u"甲", 0}, {u"乙", 0}});
+    desktop->log.clear();
+    Spin(20);
+    EXPECT_EQ(desktop->logged("finePauses"), (std::vector<std::string>{"finePauses on", "finePauses off"}));
+    EXPECT_EQ(desktop->pausedMilliseconds, 20 * 10);
+    EXPECT_EQ(desktop->finePausedMilliseconds, desktop->pausedMilliseconds);
+    EXPECT_FALSE(desktop->finePauses);
+
+    // Also when the spin ends in an error.
+    desktop->onProcessMessages = [&](int call) {
+        if (call == 2) form1->ADOConnection1.Close();
+    };
+    desktop->processCalls = 0;
+    Press();
+    EXPECT_FALSE(desktop->finePauses);
+    EXPECT_EQ(desktop->logged("finePauses").size(), 4u);
+}
 
 TEST_F(SpinTest, ThreeRowsAllTakePart) {
     StartWith({{u"甲", 0}, {u"乙", 0}, {u"丙", 0}});
@@ -249,11 +332,13 @@ TEST_F(SpinTest, TheDrawGoesToTheNameAsShownAndStaysSorted) {
 }
 
 TEST_F(SpinTest, DuplicateNamesCountOnTheRowFound) {
-    StartWith({{u"甲", 0}, {u"甲", 0}});
+    // The lookup takes the first row of the order by count: here the second
+    // of the file, whichever of the two was shown.
+    StartWith({{u"甲", 2}, {u"甲", 0}});
     Spin(3);
+    EXPECT_EQ(Stored(), (Rows{{u"甲", 2}, {u"甲", 1}}));
     Spin(3);
-    const Rows rows = Stored();
-    EXPECT_EQ(rows[0].c + rows[1].c, 2);
+    EXPECT_EQ(Stored(), (Rows{{u"甲", 2}, {u"甲", 2}}));
 }
 
 TEST_F(SpinTest, ACountAtTheLargestIntegerIsNotWrappedRound) {
@@ -335,7 +420,7 @@ TEST_F(TimerTest, TheEleventhTickFoldsTheWindowIntoTheBadge) {
     EXPECT_FALSE(Window2().isShowing());
     desktop->log.clear();
     desktop->tick();
-    EXPECT_EQ(desktop->log, (std::vector<std::string>{"resource EXEFILE/PNG", "layered Form2 48x48", "show Form2",
+    EXPECT_EQ(desktop->log, (std::vector<std::string>{"resource EXEFILE/PNG", "layered Form2 48x48", "showPassively Form2",
                                                       "move Form2 1872,995", "hide Form1", "bringToTop Form2"}));
     EXPECT_EQ(Window2().outerRect(), (platform::Rect{1872, 995, 48, 48}));
     desktop->log.clear();
@@ -350,11 +435,11 @@ TEST_F(TimerTest, TheShowingPeriodTicksTheCaptionAndReassertsTopmost) {
     desktop->log.clear();
     desktop->tick();
     EXPECT_EQ(desktop->log, (std::vector<std::string>{"bringToTop Form1", "caption Form1 青枫大转盘(00:00:01)",
-                                                      "show Form1"}));
+                                                      "showPassively Form1"}));
     for (int i = 0; i < 3; ++i) desktop->tick();
     desktop->log.clear();
     desktop->tick();
-    EXPECT_EQ(desktop->log, (std::vector<std::string>{"caption Form1 青枫大转盘(00:00:05)", "show Form1",
+    EXPECT_EQ(desktop->log, (std::vector<std::string>{"caption Form1 青枫大转盘(00:00:05)", "showPassively Form1",
                                                       "topmost Form1", "bringToTop Form1"}));
     for (int i = 5; i < 65; ++i) {
         if (i % 8 == 0) ShownTicks = 0;  // kept up by presses and the menu
@@ -383,6 +468,42 @@ TEST_F(TimerTest, APressAndTheShowItemRestartTheShowingPeriod) {
     EXPECT_TRUE(Window1().isShowing());
     desktop->tick();
     EXPECT_TRUE(Window2().isShowing());
+}
+
+TEST_F(TimerTest, TenTicksAfterAClickOnTheBadgeItReturns) {
+    Start();
+    for (int i = 0; i < 11; ++i) desktop->tick();
+    ASSERT_TRUE(Window2().isShowing());
+    Window2().pressMouse(platform::MouseButton::Left, 24, 24);
+    desktop->deliverPosted();
+    EXPECT_EQ(ShownTicks, 0);
+    EXPECT_TRUE(Window1().isShowing());
+    EXPECT_FALSE(Window2().isShowing());
+    for (int i = 0; i < 10; ++i) desktop->tick();
+    EXPECT_TRUE(Window1().isShowing());
+    EXPECT_FALSE(Window2().isShowing());
+    desktop->tick();
+    EXPECT_FALSE(Window1().isShowing());
+    EXPECT_TRUE(Window2().isShowing());
+}
+
+// The user's show takes the focus; the timer's leaves it where it is.
+TEST_F(TimerTest, TheMenuAndTheBadgeActivateTheTimerDoesNot) {
+    Start();
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_EQ(desktop->logged("show"), std::vector<std::string>{"showPassively Form1"});
+    for (int i = 0; i < 10; ++i) desktop->tick();
+    EXPECT_EQ(desktop->logged("show").back(), "showPassively Form2") << "the fold";
+
+    desktop->log.clear();
+    Window2().pressMouse(platform::MouseButton::Left, 24, 24);
+    desktop->deliverPosted();
+    EXPECT_EQ(desktop->logged("show"), std::vector<std::string>{"show Form1"});
+
+    desktop->log.clear();
+    desktop->choose(u"显示大转盘(&S)");
+    EXPECT_EQ(desktop->logged("show"), std::vector<std::string>{"show Form1"});
 }
 
 TEST_F(TimerTest, ASpinGoesOnWhileFolded) {

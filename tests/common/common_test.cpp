@@ -18,6 +18,14 @@ TEST(ApplicationTitle, FileNameUpToTheFirstDotLowerCasedAfterTheFirst) {
     EXPECT_EQ(ApplicationTitle(u"NameWheel.exe"), u"Namewheel");
     EXPECT_EQ(ApplicationTitle(u"ABC.tar.gz"), u"Abc");
     EXPECT_EQ(ApplicationTitle(u"转盘V2.exe"), u"转盘v2");
+    // Every letter, not only A to Z.
+    EXPECT_EQ(ApplicationTitle(u"AÉ.exe"), u"Aé");
+    EXPECT_EQ(ApplicationTitle(u"ÉCOLE.exe"), u"École");
+    EXPECT_EQ(ApplicationTitle(u"ΑΒΓ.exe"), u"Αβγ");
+    EXPECT_EQ(ApplicationTitle(u"NАМЕ.exe"), u"Nаме") << "Cyrillic look-alikes";
+    EXPECT_EQ(ApplicationTitle(u"ＷＨＥＥＬ.exe"), u"Ｗｈｅｅｌ");
+    EXPECT_EQ(ApplicationTitle(u"\U00010400\U00010400.exe"), u"\U00010400\U00010428") << "beyond the BMP";
+    EXPECT_EQ(ApplicationTitle(u".exe"), u"");
 }
 
 TEST(ErrorReport, APeriodFollowsALastCharacterAfterThePeriod) {

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include "Unit1/unit1.h"
@@ -230,6 +231,77 @@ TEST_F(WidgetTest, TopmostAgainNeitherMovesNorHides) {
     QApplication::processEvents();
     EXPECT_TRUE(Widget1()->isVisible());
     EXPECT_EQ(Widget1()->geometry(), before);
+}
+
+// The horizontal extent of the label's fuchsia pixels, as drawn.
+int DrawnWidth(QLabel* label) {
+    const QImage image = label->grab().toImage();
+    int left = image.width();
+    int right = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor colour = image.pixelColor(x, y);
+            if (colour.red() > 160 && colour.blue() > 160 && colour.green() < 100) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    return right < left ? 0 : right - left + 1;
+}
+
+TEST_F(WidgetTest, ANameIsDrawnAsTextNotAsMarkup) {
+    Start();
+    platform::Control& label = form1->window().control("lbl1");
+    label.setText(u"甲");
+    const int plain = DrawnWidth(Label());
+    ASSERT_GT(plain, 0);
+    label.setText(u"<b>甲</b>");
+    EXPECT_EQ(Label()->textFormat(), Qt::PlainText);
+    EXPECT_GT(DrawnWidth(Label()), 3 * plain) << "the tags are drawn as characters";
+    label.setText(u"A<br>B");
+    EXPECT_EQ(label.text(), u"A<br>B");
+    EXPECT_GT(DrawnWidth(Label()), 3 * plain) << "on one line";
+}
+
+TEST_F(WidgetTest, ABoxShowsItsTextAsText) {
+    Start();
+    int seen = 0;
+    WhenShown<QMessageBox>(
+        [](QMessageBox* box) {
+            EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            EXPECT_EQ(box->text(), QString::fromUtf8("“<b>甲</b>”的次数已到上限."));
+            box->button(QMessageBox::Ok)->click();
+        },
+        &seen);
+    Guarded([] { throw Error(u"“<b>甲</b>”的次数已到上限"); });
+    EXPECT_EQ(seen, 1);
+}
+
+// 关闭 chosen while a box of the creation handler waits: that box closes, and
+// the program ends instead of running its message loop.
+TEST_F(WidgetTest, CloseChosenInsideTheCreationBoxEndsTheProgram) {
+    fake::WriteBytes(dir.path() / "名单.txt", std::string(21, 'x') + "\n");
+    int seen = 0;
+    WhenShown<QMessageBox>(
+        [](QMessageBox*) {
+            ASSERT_NE(Form1, nullptr);
+            Form1->C1Click();
+        },
+        &seen);
+    form1 = std::make_unique<TForm1>(*desktop);
+    EXPECT_EQ(seen, 1);
+    form2 = std::make_unique<TForm2>(*desktop);
+    // Should the loop run after all, end it with a code the test tells apart.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(3000);
+    EXPECT_EQ(desktop->run(form1->window()), 0);
+    guard.stop();
+    // Later event loops of this process would end at once otherwise.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }
 
 }  // namespace

@@ -206,6 +206,35 @@ TEST(RosterFile, BytesThatAreNoRosterAreRefusedNamingTheFileAndTheLine) {
               (Names{u"a\uFFFD"}));
 }
 
+TEST(RosterFile, ControlCharactersInTextAreReadAsTheyStand) {
+    std::setlocale(LC_ALL, "C");
+    const auto names = [](const std::string& bytes) {
+        return ParseRosterFile("a.txt", bytes, platform::DecodeSystemCodePage).names;
+    };
+    EXPECT_EQ(names("甲\f乙\n丙\n"), (Names{u"甲\f乙", u"丙"})) << "a stray form feed inside a name";
+    EXPECT_EQ(names("甲\x01\n\x7F乙\n"), (Names{u"甲\x01", u"\x7F乙"}));
+    // Old DOS files: the text ends at 0x1A, padded out with more of it or with NULs.
+    EXPECT_EQ(names("甲\r\n乙\r\n\x1A" + std::string(125, '\x1A')), (Names{u"甲", u"乙"}));
+    EXPECT_EQ(names(std::string("甲\r\n\x1A\0\0\0\x1A\0", 10)), Names{u"甲"});
+    // What stands after the end of the text is not read, control characters and all.
+    EXPECT_EQ(names("甲\n\x1A\x01\x02\x1B[0m\x7F旧的\n"), Names{u"甲"});
+    EXPECT_EQ(names("甲\x1A\x01\x02\n乙\n"), (Names{u"甲", u"乙"})) << "the rest of a line cut by 0x1A";
+}
+
+TEST(RosterFile, AFileWithoutNamesIsTakenOnlyWhenAsked) {
+    for (const std::string& bytes : {std::string(), std::string("\x1A"), std::string("\x1A甲\n乙\n"),
+                                     std::string("\xEF\xBB\xBF")}) {
+        EXPECT_EQ(ParseRosterFile("a.txt", bytes, platform::DecodeSystemCodePage, EmptyRoster::Taken).names, Names{})
+            << fake::Utf8(Utf8ToUtf16(bytes));
+        EXPECT_NE(Refusal(bytes).find(u"里没有名字"), std::u16string::npos);
+    }
+    // What is no text stays refused either way.
+    static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR";
+    EXPECT_THROW(ParseRosterFile("a.txt", std::string(kPng, sizeof kPng - 1), platform::DecodeSystemCodePage,
+                                 EmptyRoster::Taken),
+                 Error);
+}
+
 // The peak resident memory of this process in bytes, after the peak is reset.
 class PeakMemory {
 public:

@@ -29,6 +29,11 @@ void FakeWindow::show() {
     desktop_.record("show " + name_);
 }
 
+void FakeWindow::showPassively() {
+    visible_ = true;
+    desktop_.record("showPassively " + name_);
+}
+
 void FakeWindow::hide() {
     visible_ = false;
     desktop_.record("hide " + name_);
@@ -87,6 +92,16 @@ std::unique_ptr<platform::Window> FakePlatform::createWindow(const layout::Form&
 void FakePlatform::processMessages() {
     ++processCalls;
     if (onProcessMessages) onProcessMessages(processCalls);
+}
+
+void FakePlatform::pause(int milliseconds) {
+    pausedMilliseconds += milliseconds;
+    if (finePauses) finePausedMilliseconds += milliseconds;
+}
+
+void FakePlatform::setFinePauses(bool on) {
+    finePauses = on;
+    record(on ? "finePauses on" : "finePauses off");
 }
 
 void FakePlatform::startTimer(int periodMilliseconds, platform::Handler onTick) {

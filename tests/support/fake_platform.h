@@ -34,6 +34,7 @@ public:
     FakeWindow(FakePlatform& desktop, const layout::Form& form);
 
     void show() override;
+    void showPassively() override;
     void hide() override;
     bool isShowing() const override { return visible_; }
     void bringToTop() override;
@@ -86,7 +87,8 @@ public:
     std::unique_ptr<platform::Window> createWindow(const layout::Form& form) override;
     platform::Size screenSize() const override { return screen; }
     void processMessages() override;
-    void pause(int milliseconds) override { pausedMilliseconds += milliseconds; }
+    void pause(int milliseconds) override;
+    void setFinePauses(bool on) override;
     void startTimer(int periodMilliseconds, platform::Handler onTick) override;
     void messageBox(const std::u16string& text, const std::u16string& caption, platform::MessageIcon icon) override;
     void showTrayIcon(const std::u16string& tooltip, std::vector<platform::MenuItem> menu) override;
@@ -108,6 +110,8 @@ public:
     std::function<void(int call)> onProcessMessages;
     int processCalls = 0;
     int pausedMilliseconds = 0;
+    bool finePauses = false;
+    int finePausedMilliseconds = 0;  // paused while fine pauses were on
     // Runs inside a message box, as the user's doing before they close it.
     std::function<void(const std::u16string& text)> onMessageBox;
     // Answers of the open-file dialog, in turn; nothing left means cancel.

@@ -33,7 +33,6 @@ else
   nw_fail "file says: $description"
 fi
 
-# Only system DLLs: the C++ runtime, threads and SQLite are linked in.
 # Only DLLs of Windows 7 SP1, and nothing from them that came later.
 bash "$here/windows7.sh" "$exe" i686-w64-mingw32-objdump || NW_FAILED=1
 
