@@ -44,10 +44,11 @@ chroot_mirrors() {
 chroot_suite_reachable() {
     local mirrors
     mirrors=$(chroot_mirrors) || return 1
-    if command -v curl >/dev/null 2>&1; then
-        curl -fsI --max-time 60 "${mirrors%% *}/dists/$1/InRelease" >/dev/null
-    else
+    # wget comes with debootstrap.
+    if command -v wget >/dev/null 2>&1; then
         wget -q --spider --timeout=60 "${mirrors%% *}/dists/$1/InRelease"
+    else
+        curl -fsI --max-time 60 "${mirrors%% *}/dists/$1/InRelease" >/dev/null
     fi
 }
 

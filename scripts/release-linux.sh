@@ -8,6 +8,10 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=$(mkdir -p "${1:-$top/dist}" && cd "${1:-$top/dist}" && pwd)
+if [ "$(id -u)" != 0 ]; then
+    echo "release-linux.sh makes and enters a Debian 11 system: run it as root" >&2
+    exit 1
+fi
 . "$top/scripts/packages.sh"
 . "$top/scripts/chroot.sh"
 install_packages $NAMEWHEEL_RELEASE_PACKAGES

@@ -45,7 +45,8 @@ leave_system() {
         rm -rf --one-file-system "${root%/root}"
     fi
 }
-trap 'rc=$?; leave_system; (exit $rc); e2e_cleanup' EXIT
+# The program goes first: its system's copy cannot be unmounted while it runs.
+trap 'rc=$?; e2e_stop_pid "$APP_PID"; leave_system; (exit $rc); e2e_cleanup' EXIT
 chroot_overlay "$base" "$root" || die "cannot mount a copy of $base"
 chroot_bind_system "$root"
 note "the system has C library $(chroot "$root" ldd --version | head -n 1 | awk '{ print $NF }')"
