@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds namewheel from scratch and runs every test: unit, widget (offscreen),
 # end-to-end (Xvfb with a window manager and a tray), the short fuzz runs and
-# the short crash runs. Then builds it again with AddressSanitizer and
+# the short crash runs, and the Linux release archive on fresh Debian 11, 12
+# and 13 systems (made once with debootstrap, then kept in
+# /var/cache/namewheel/chroots). Then builds it again with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs the suite once more, but for the runs
 # that only measure the program from outside.
 #   NAMEWHEEL_TEST_BUILD=DIR      the build folder (DIR-sanitize for the second)

@@ -675,7 +675,9 @@ void TADOQuery::WriteHeldPosts() {
         sqlite3_bind_int64(updateRun_, 3, run.last);
         Step(db, updateRun_);
     }
-    if (sqlite3_changes64(db) != run.last - run.first + 1) {
+    // sqlite3_changes, not its 64-bit twin: the portable program is built
+    // against Debian 11's SQLite 3.34, and a run is never 2^31 rows long.
+    if (sqlite3_changes(db) != run.last - run.first + 1) {
         throw Error(u"“" + TrimControl(run.firstName) + u"”" + (run.first == run.last ? u"" : u"和它后面的名字中有的") +
                     u"已不在名单库里");
     }

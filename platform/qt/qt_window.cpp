@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextDocument>
 #include <QHash>
 #include <QPixmap>
 #include <QRegion>
@@ -57,11 +58,20 @@ class PictureCachedLabel : public QLabel {
 public:
     using QLabel::QLabel;
 
+private:
+    bool hasPixmap() const {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        return !pixmap().isNull();
+#else
+        return !pixmap(Qt::ReturnByValue).isNull();
+#endif
+    }
+
 protected:
     void paintEvent(QPaintEvent* event) override {
         // Rich text, frames and the rest stay with QLabel's own drawing.
         if (textFormat() == Qt::RichText || (textFormat() == Qt::AutoText && Qt::mightBeRichText(text())) ||
-            frameWidth() != 0 || !pixmap().isNull() || text().isEmpty()) {
+            frameWidth() != 0 || hasPixmap() || text().isEmpty()) {
             QLabel::paintEvent(event);
             return;
         }
@@ -178,7 +188,11 @@ void FormWidget::mousePressEvent(QMouseEvent* event) {
         const MouseButton button = event->button() == Qt::RightButton    ? MouseButton::Right
                                    : event->button() == Qt::MiddleButton ? MouseButton::Middle
                                                                          : MouseButton::Left;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
         const QPoint at = event->position().toPoint();
+#else
+        const QPoint at = event->pos();
+#endif
         mouseDown(button, at.x(), at.y());
         return;
     }

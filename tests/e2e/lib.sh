@@ -78,9 +78,11 @@ e2e_require() {
     [ -z "$missing" ] || die "not installed:$missing"
 }
 
+# NAMEWHEEL_EXE, when set, is the program to test instead of the argument (the
+# unpacked portable program, say).
 e2e_init() {
-    [ $# -ge 1 ] || die "usage: $0 PATH/TO/namewheel"
-    E2E_EXE=$1
+    [ $# -ge 1 ] || [ -n "${NAMEWHEEL_EXE:-}" ] || die "usage: $0 PATH/TO/namewheel"
+    E2E_EXE=${NAMEWHEEL_EXE:-$1}
     [ -x "$E2E_EXE" ] || die "no executable at '$E2E_EXE'"
     E2E_EXE=$(cd "$(dirname "$E2E_EXE")" && pwd)/$(basename "$E2E_EXE")
     E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/namewheel-e2e.XXXXXX") || die "mktemp failed"
@@ -218,6 +220,11 @@ e2e_app_dir() {
     local dir=$E2E_TMP/${1:-app}
     mkdir -p "$dir" || die "cannot create $dir"
     cp "$E2E_EXE" "$dir/namewheel" || die "cannot copy the executable into $dir"
+    # The portable program finds its libraries and plugins beside itself.
+    local part home=${E2E_EXE%/*}
+    for part in lib plugins qt.conf; do
+        [ -e "$home/$part" ] && ln -s "$home/$part" "$dir/$part"
+    done
     echo "$dir"
 }
 
