@@ -31,9 +31,9 @@ std::u16string Trim(std::u16string_view text) {
     return std::u16string(text.substr(begin, end - begin));
 }
 
-// SQLite's message for the last error on db, with a word for the user where
-// the disk itself failed.
-std::u16string Reason(sqlite3* db) {
+}  // namespace
+
+std::u16string StoreErrorReason(sqlite3* db) {
     const std::u16string message = Utf8ToUtf16(sqlite3_errmsg(db));
     switch (sqlite3_errcode(db) & 0xFF) {
         case SQLITE_IOERR:
@@ -45,11 +45,13 @@ std::u16string Reason(sqlite3* db) {
     }
 }
 
+namespace {
+
 [[noreturn]] void ThrowSqlite(sqlite3* db, std::u16string_view what) {
     std::u16string message(what);
     if (db != nullptr) {
         message += u"：";
-        message += Reason(db);
+        message += StoreErrorReason(db);
     }
     throw Error(std::move(message));
 }
@@ -184,7 +186,7 @@ void TADOConnection::Open() {
         const char* setup =
             "PRAGMA schema_version; PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;";
         if (sqlite3_exec(db, setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
-            const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
+            const std::u16string reason = StoreErrorReason(db);
             sqlite3_close_v2(db);
             throw Error(where + u"：" + reason);
         }
@@ -230,7 +232,7 @@ void TADOConnection::BeginWrite() {
             throw Error(u"名单库“" + path_.u16string() + u"”正被另一个程序使用，等了 " +
                         ToU16(kBusyWaitMilliseconds / 1000) + u" 秒仍没有空出来：" + reason);
         }
-        throw Error(u"名单库出错：" + Reason(db));
+        throw Error(u"名单库出错：" + StoreErrorReason(db));
     }
     // Another copy of the program may have imported a roster: its new store
     // has taken this one's name, and what is written here would go to a file
@@ -259,7 +261,7 @@ void TADOConnection::CommitTrans() {
         throw Error(u"名单库保存失败：" + MessageOf(error));
     }
     if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        const std::u16string reason = Reason(db);
+        const std::u16string reason = StoreErrorReason(db);
         RollbackTrans();
         throw Error(u"名单库保存失败：" + reason);
     }
@@ -614,7 +616,7 @@ void TADOQuery::EndOwnTransaction(bool commit) {
     if (db == nullptr || sqlite3_get_autocommit(db) != 0) return;
     if (commit) {
         if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return;
-        const std::u16string reason = Reason(db);
+        const std::u16string reason = StoreErrorReason(db);
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw Error(u"名单库保存失败：" + reason);
     }

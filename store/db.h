@@ -198,6 +198,10 @@ private:
     sqlite3_stmt* reread_ = nullptr;
 };
 
+// SQLite's message for the last error on db, with a word for the user where
+// the disk itself failed ("磁盘读写出错（disk I/O error）").
+std::u16string StoreErrorReason(sqlite3* db);
+
 // Why a name of length units (beginning with start) is refused: its first
 // units, its length and the limit.
 std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <map>
 
 #include "common/text.h"
 #include "store/db.h"
@@ -181,10 +182,13 @@ protected:
         Rows expected;            // what the file and the view must hold
         std::string wrongReport;  // empty when the report fits the outcome
     };
-    void Walk(const Rows& start, const std::function<void()>& command,
-              const std::function<Outcome(const std::vector<std::string>& stops, const OnDisk& now)>& check) {
+    // Returns how often each outcome came: "reported, before", "silent, after"...
+    using Tally = std::map<std::string, int>;
+    Tally Walk(const Rows& start, const std::function<void()>& command,
+               const std::function<Outcome(const std::vector<std::string>& stops, const OnDisk& now)>& check) {
+        Tally tally;
         const std::size_t steps = StepsOf(start, command);
-        ASSERT_GT(steps, 0u);
+        EXPECT_GT(steps, 0u);
         for (const disk::Failure failure : {disk::Failure::Once, disk::Failure::FromThenOn}) {
             for (std::size_t n = 1; n <= steps; ++n) {
                 StartOn(start);
@@ -196,7 +200,7 @@ protected:
                                     std::to_string(n) + " of " + std::to_string(steps) + ":";
                 for (const std::string& step : trail) where += "\n  " + step;
                 SCOPED_TRACE(where);
-                ASSERT_GT(disk::Failed(), 0) << "the step was reached";
+                EXPECT_GT(disk::Failed(), 0) << "the step was reached";
                 const std::vector<std::string> stops = desktop->logged("box stop");
                 const Rows inView = InView();
                 disk::Heal();
@@ -205,18 +209,28 @@ protected:
                 EXPECT_EQ(now.integrity, "ok");
                 const Outcome outcome = check(stops, now);
                 EXPECT_EQ(outcome.wrongReport, "");
+                for (const std::string& stop : stops) {
+                    // In the program's words, or in the system's (a rename).
+                    EXPECT_TRUE(stop.find("磁盘") != std::string::npos ||
+                                stop.find("Input/output error") != std::string::npos)
+                        << "the report blames the disk: " << stop;
+                }
                 EXPECT_EQ(now.rows, outcome.expected) << "the file holds the state before or after, never a mix";
                 EXPECT_EQ(Sorted(inView), Sorted(outcome.expected)) << "the view holds what the file holds";
                 EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+                ++tally[std::string(stops.empty() ? "silent" : "reported") +
+                        (outcome.expected == start ? ", before" : ", after")];
                 ExpectTheNextDrawCountsOnce(outcome.expected);
-                if (HasFatalFailure()) return;
+                if (HasFailure()) return tally;
             }
         }
+        for (const auto& [outcome, count] : tally) std::printf("%s: %d\n", outcome.c_str(), count);
+        return tally;
     }
 };
 
 TEST_F(FailingDiskTest, ADrawIsRecordedOnceOrReportedAndNeverRecordedLater) {
-    Walk(kRoster, [this] { Draw(); },
+    const Tally tally = Walk(kRoster, [this] { Draw(); },
          [this](const std::vector<std::string>& stops, const OnDisk& now) {
              const std::u16string name = Label().text();
              const Rows after = Drawn(kRoster, name);
@@ -228,12 +242,13 @@ TEST_F(FailingDiskTest, ADrawIsRecordedOnceOrReportedAndNeverRecordedLater) {
              }
              return Outcome{kRoster, wrong};
          });
+    EXPECT_GT(tally.count("reported, before"), 0u);
 }
 
 TEST_F(FailingDiskTest, ACountResetIsWholeOrReportedWithoutItsNotice) {
     Rows zero = kRoster;
     for (StoredRow& row : zero) row.c = 0;
-    Walk(kRoster, [this] { Reset(); },
+    const Tally tally = Walk(kRoster, [this] { Reset(); },
          [&](const std::vector<std::string>& stops, const OnDisk&) {
              const bool notice = !desktop->logged("box info").empty();
              if (stops.empty()) return Outcome{zero, notice ? "" : "neither the notice nor a report"};
@@ -243,11 +258,12 @@ TEST_F(FailingDiskTest, ACountResetIsWholeOrReportedWithoutItsNotice) {
              if (stops[0].find("次数没有清除") == std::string::npos) wrong += "the report does not say so: " + stops[0];
              return Outcome{kRoster, wrong};
          });
+    EXPECT_GT(tally.count("reported, before"), 0u);
 }
 
 TEST_F(FailingDiskTest, AnImportReplacesTheWholeRosterOrKeepsTheOldOne) {
     const Rows imported{{u"子", 0}, {u"丑", 0}, {u"寅", 0}, {u"卯", 0}, {u"辰", 0}};
-    Walk(kRoster, [&] { Import(imported); },
+    const Tally tally = Walk(kRoster, [&] { Import(imported); },
          [&](const std::vector<std::string>& stops, const OnDisk& now) {
              if (stops.empty()) return Outcome{imported, ""};
              std::string wrong;
@@ -261,6 +277,8 @@ TEST_F(FailingDiskTest, AnImportReplacesTheWholeRosterOrKeepsTheOldOne) {
              if (stops[0].find("名单库") == std::string::npos) wrong += "no word of the store: " + stops[0];
              return Outcome{kRoster, wrong};
          });
+    EXPECT_GT(tally.count("reported, before"), 0u) << "a failure before the rename keeps the old roster";
+    EXPECT_GT(tally.count("reported, after"), 0u) << "the sync of the folder after the rename";
 }
 
 }  // namespace
