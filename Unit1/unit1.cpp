@@ -28,6 +28,24 @@ constexpr std::size_t kTooltipLimit = 127;
 // A spin draws only among the least-drawn rows: the first ten of the order.
 int CandidateCount(int recordCount) { return std::min(recordCount, kCandidateLimit); }
 
+// One more draw for the view's current row. A draw that fails leaves nothing
+// pending: the view goes on holding what the file holds, and the draw the
+// user is told was lost is never written later.
+void RecordDraw(TADOQuery& view, const std::u16string& name) {
+    try {
+        view.Edit();
+        const int count = view.FieldAsInteger("c");
+        // A store edited by another tool may hold any count; one more than the
+        // largest would wrap round to the smallest.
+        if (count == std::numeric_limits<int>::max()) throw Error(u"次数已到上限 " + ToU16(count));
+        view.SetField("c", count + 1);
+        view.Post();
+    } catch (const std::exception& error) {
+        view.Cancel();
+        throw Error(u"“" + name + u"”这次没有记下：" + MessageOf(error));
+    }
+}
+
 }  // namespace
 
 std::optional<std::u16string> TOpenDialog::Execute(platform::Platform& desktop) const {
@@ -148,18 +166,7 @@ void TForm1::btn1Click() {
     btn1.setText(kStartCaption);
     if (ADOQuery1.RecordCount() == 0) return;
 
-    if (ADOQuery1.Locate("xm", lbl1.text())) {
-        ADOQuery1.Edit();
-        const int count = ADOQuery1.FieldAsInteger("c");
-        // A store edited by another tool may hold any count; one more than the
-        // largest would wrap round to the smallest.
-        if (count == std::numeric_limits<int>::max()) {
-            ADOQuery1.Cancel();
-            throw Error(u"“" + lbl1.text() + u"”的次数已到上限 " + ToU16(count) + u"，这次没有记下");
-        }
-        ADOQuery1.SetField("c", count + 1);
-        ADOQuery1.Post();
-    }
+    if (ADOQuery1.Locate("xm", lbl1.text())) RecordDraw(ADOQuery1, lbl1.text());
 }
 
 void TForm1::tmr1Timer() {
@@ -207,21 +214,24 @@ void TForm1::N3Click() {
     const Roster roster = ReadRosterFile(std::filesystem::path(*chosen));
     const std::filesystem::path store = AppFilePath(kStoreFile);
     ADOConnection1.Close();
+    std::u16string unconfirmed;
     try {
-        CreateStore(ADOConnection1, ADOQuery1, store, &roster);
+        unconfirmed = CreateStore(ADOConnection1, ADOQuery1, store, &roster);
     } catch (...) {
         OpenRosterView(ADOConnection1, ADOQuery1, store);
         throw;
     }
     OpenRosterView(ADOConnection1, ADOQuery1, store);
+    if (!unconfirmed.empty()) throw Error(unconfirmed);
 }
 
 void TForm1::N2Click() {
     ADOQuery1.First();
     ADOQuery1.SetSort(u"");
-    // Every count is reset, or after an error none is.
-    ADOConnection1.BeginTrans();
+    // Every count is reset, or after an error none is, in the file and in the
+    // view alike.
     try {
+        ADOConnection1.BeginTrans();
         while (!ADOQuery1.Eof()) {
             ADOQuery1.Edit();
             ADOQuery1.SetField("c", 0);
@@ -229,14 +239,10 @@ void TForm1::N2Click() {
             ADOQuery1.Next();
         }
         ADOConnection1.CommitTrans();
-    } catch (...) {
+    } catch (const std::exception& error) {
         ADOConnection1.RollbackTrans();
-        try {
-            ADOQuery1.Requery();
-            ADOQuery1.SetSort(kSortByCount);
-        } catch (...) {
-        }
-        throw;
+        ADOQuery1.SetSort(kSortByCount);
+        throw Error(u"次数没有清除：" + MessageOf(error));
     }
     ADOQuery1.SetSort(kSortByCount);
     ShowNotice(u"已清除记录");

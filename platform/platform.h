@@ -196,8 +196,10 @@ inline constexpr bool kOpenFilesCanBeReplaced = false;
 inline constexpr bool kOpenFilesCanBeReplaced = true;
 #endif
 
-// Puts from in the place of to in one atomic step, replacing to; the move is on
-// disk when this returns. Throws std::filesystem::filesystem_error on failure.
-void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
+// Puts from in the place of to in one atomic step, replacing to. Throws
+// std::filesystem::filesystem_error when the move was not made. Returns empty
+// when the move is on disk; when it was made but the disk did not confirm it
+// (a failing disk), what the system said.
+[[nodiscard]] std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace platform

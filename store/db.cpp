@@ -31,11 +31,27 @@ std::u16string Trim(std::u16string_view text) {
     return std::u16string(text.substr(begin, end - begin));
 }
 
+}  // namespace
+
+std::u16string StoreErrorReason(sqlite3* db) {
+    const std::u16string message = Utf8ToUtf16(sqlite3_errmsg(db));
+    switch (sqlite3_errcode(db) & 0xFF) {
+        case SQLITE_IOERR:
+            return u"磁盘读写出错（" + message + u"）";
+        case SQLITE_FULL:
+            return u"磁盘已满（" + message + u"）";
+        default:
+            return message;
+    }
+}
+
+namespace {
+
 [[noreturn]] void ThrowSqlite(sqlite3* db, std::u16string_view what) {
     std::u16string message(what);
     if (db != nullptr) {
         message += u"：";
-        message += Utf8ToUtf16(sqlite3_errmsg(db));
+        message += StoreErrorReason(db);
     }
     throw Error(std::move(message));
 }
@@ -170,7 +186,7 @@ void TADOConnection::Open() {
         const char* setup =
             "PRAGMA schema_version; PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;";
         if (sqlite3_exec(db, setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
-            const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
+            const std::u16string reason = StoreErrorReason(db);
             sqlite3_close_v2(db);
             throw Error(where + u"：" + reason);
         }
@@ -216,7 +232,7 @@ void TADOConnection::BeginWrite() {
             throw Error(u"名单库“" + path_.u16string() + u"”正被另一个程序使用，等了 " +
                         ToU16(kBusyWaitMilliseconds / 1000) + u" 秒仍没有空出来：" + reason);
         }
-        throw Error(u"名单库出错：" + reason);
+        throw Error(u"名单库出错：" + StoreErrorReason(db));
     }
     // Another copy of the program may have imported a roster: its new store
     // has taken this one's name, and what is written here would go to a file
@@ -233,6 +249,7 @@ void TADOConnection::BeginWrite() {
 void TADOConnection::BeginTrans() {
     BeginWrite();
     inTransaction_ = true;
+    for (TADOQuery* query : queries_) query->BeginUndo();
 }
 
 void TADOConnection::CommitTrans() {
@@ -244,12 +261,12 @@ void TADOConnection::CommitTrans() {
         throw Error(u"名单库保存失败：" + MessageOf(error));
     }
     if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        inTransaction_ = false;
+        const std::u16string reason = StoreErrorReason(db);
+        RollbackTrans();
         throw Error(u"名单库保存失败：" + reason);
     }
     inTransaction_ = false;
+    for (TADOQuery* query : queries_) query->EndUndo(false);
 }
 
 void TADOConnection::RollbackTrans() {
@@ -258,6 +275,10 @@ void TADOConnection::RollbackTrans() {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     }
     inTransaction_ = false;
+    // Whatever the rollback did on disk, the file holds (or, once a journal
+    // left by a failing disk has been played back, will hold) what it held
+    // before the transaction: so does the view.
+    for (TADOQuery* query : queries_) query->EndUndo(true);
 }
 
 // ---- query ----
@@ -331,6 +352,8 @@ void TADOQuery::Load() {
     sqlite3_finalize(statement);
     if (rc != SQLITE_DONE) ThrowSqlite(db, u"读取名单库失败");
     rows_ = std::move(rows);
+    undoing_ = false;
+    undo_.clear();
 }
 
 void TADOQuery::FinalizeStatements() {
@@ -353,6 +376,8 @@ void TADOQuery::Close() {
         }
     }
     DropHeldPosts();
+    undoing_ = false;
+    undo_.clear();
     FinalizeStatements();
     state_ = DataSetState::Inactive;
     rows_.clear();
@@ -591,7 +616,7 @@ void TADOQuery::EndOwnTransaction(bool commit) {
     if (db == nullptr || sqlite3_get_autocommit(db) != 0) return;
     if (commit) {
         if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return;
-        const std::u16string reason = Utf8ToUtf16(sqlite3_errmsg(db));
+        const std::u16string reason = StoreErrorReason(db);
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw Error(u"名单库保存失败：" + reason);
     }
@@ -615,6 +640,7 @@ void TADOQuery::Post() {
         try {
             if (connection_.InTransaction() && !ownTransaction_ && sqlite3_get_autocommit(db) == 0) {
                 HoldPost(row);
+                if (undoing_) undo_.push_back(Undo{order_[position_], row.c});
                 row.c = pendingC_;
                 state_ = DataSetState::Browse;
                 pendingSet_ = false;
@@ -630,8 +656,13 @@ void TADOQuery::Post() {
             if (sqlite3_changes(db) != 1) throw Error(u"“" + TrimControl(row.xm) + u"”已不在名单库里");
             EndOwnTransaction(true);
         } catch (...) {
-            // The change stays pending in edit mode; the write lock is let go.
+            // A post that fails leaves nothing pending: were the change kept in
+            // edit mode, the next move would write it, and a draw reported as
+            // lost would be recorded after all. The row stays as the file has it.
             EndOwnTransaction(false);
+            state_ = DataSetState::Browse;
+            pendingSet_ = false;
+            pendingRead_ = false;
             throw;
         }
         row.c = pendingC_;
@@ -686,6 +717,25 @@ void TADOQuery::WriteHeldPosts() {
 void TADOQuery::DropHeldPosts() {
     holding_ = false;
     held_ = HeldRun{};
+}
+
+void TADOQuery::BeginUndo() {
+    undo_.clear();
+    undoRows_ = rows_.size();
+    undoing_ = Active();
+}
+
+void TADOQuery::EndUndo(bool restore) {
+    if (!undoing_) return;
+    undoing_ = false;
+    if (restore) {
+        if (state_ == DataSetState::Edit) Cancel();
+        for (auto change = undo_.rbegin(); change != undo_.rend(); ++change) rows_[change->row].c = change->c;
+        if (rows_.size() > undoRows_) rows_.resize(undoRows_);
+        if (!undo_.empty() || order_.size() != rows_.size()) ApplySort();
+    }
+    undo_.clear();
+    undo_.shrink_to_fit();
 }
 
 void TADOQuery::Cancel() {

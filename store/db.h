@@ -109,6 +109,9 @@ public:
     // moves the row to its place in the sort order. Inside a transaction of
     // the connection the write may wait until the next statement that reads
     // the table, or the commit: nothing of it is on disk before that anyway.
+    // A post that fails leaves edit mode with the row as the file holds it:
+    // nothing stays pending to be written by a later move. A transaction of
+    // the connection that is rolled back puts the rows back as they were.
     void Edit();
     void Post();
     void Cancel();
@@ -150,6 +153,10 @@ private:
     void HoldPost(const Row& row);
     void WriteHeldPosts();
     void DropHeldPosts();
+    // What the connection's transaction changes in the view is noted from
+    // BeginUndo on; EndUndo(true) puts it back, EndUndo(false) keeps it.
+    void BeginUndo();
+    void EndUndo(bool restore);
     void BeginOwnTransaction();
     void EndOwnTransaction(bool commit);
     std::u16string SqlText() const;
@@ -178,11 +185,22 @@ private:
     };
     HeldRun held_;
     bool holding_ = false;
+    struct Undo {
+        std::uint32_t row;  // into rows_
+        std::int32_t c;     // its count before the change
+    };
+    std::vector<Undo> undo_;
+    std::size_t undoRows_ = 0;  // rows appended beyond this go on an undo
+    bool undoing_ = false;
     sqlite3_stmt* insert_ = nullptr;
     sqlite3_stmt* updateRun_ = nullptr;
     sqlite3_stmt* update_ = nullptr;
     sqlite3_stmt* reread_ = nullptr;
 };
+
+// SQLite's message for the last error on db, with a word for the user where
+// the disk itself failed ("磁盘读写出错（disk I/O error）").
+std::u16string StoreErrorReason(sqlite3* db);
 
 // Why a name of length units (beginning with start) is refused: its first
 // units, its length and the limit.

@@ -25,11 +25,11 @@ void CreateCatalog(const std::u16string& connectionString) {
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                    nullptr);
     std::u16string reason;
-    if (rc != SQLITE_OK) reason = Utf8ToUtf16(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    if (rc != SQLITE_OK) reason = db ? StoreErrorReason(db) : Utf8ToUtf16(sqlite3_errstr(rc));
     // A new database is written on its first change: write its header now, so
     // that the file is a database, not an empty file, when this returns.
     if (rc == SQLITE_OK && sqlite3_exec(db, "PRAGMA user_version=0;", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        reason = Utf8ToUtf16(sqlite3_errmsg(db));
+        reason = StoreErrorReason(db);
     }
     sqlite3_close_v2(db);
     if (!std::filesystem::exists(path, ec)) {

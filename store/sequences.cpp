@@ -46,10 +46,11 @@ void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& 
     }
 }
 
-void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
-                 const Roster* roster) {
+std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
+                           const Roster* roster) {
     const std::filesystem::path temporary = TemporaryStorePath(storePath);
     RemoveTemporaryStore(storePath);
+    std::u16string unconfirmed;
     try {
         const std::filesystem::path folder = storePath.parent_path();
         const std::u16string unwritable = platform::FolderWriteError(folder);
@@ -75,7 +76,7 @@ void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesy
             // Where an open file cannot be replaced (Windows), the lock only
             // waits until nobody is writing: holding it would stop the rename.
             if (!platform::kOpenFilesCanBeReplaced) oldStore.reset();
-            platform::ReplaceFileAtomically(temporary, storePath);
+            unconfirmed = platform::ReplaceFileAtomically(temporary, storePath);
         } catch (const std::exception& error) {
             throw Error(u"无法替换名单库“" + storePath.u16string() + u"”：" + MessageOf(error));
         }
@@ -86,6 +87,9 @@ void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesy
         query.NoteOpenFailure(u"名单库没有建成：" + MessageOf(error));
         throw;
     }
+    if (unconfirmed.empty()) return {};
+    return u"新名单已换上名单库“" + storePath.u16string() + u"”，但磁盘没有确认写入（" + unconfirmed +
+           u"）：断电后可能仍是原来的名单。请检查磁盘，再导入一次";
 }
 
 void OpenRosterView(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath) {

@@ -12,9 +12,11 @@ class TADOQuery;
 // Builds a store holding roster (or no rows) and puts it at storePath in one
 // atomic step, replacing what was there. Until that step nothing at storePath
 // changes; on failure no temporary file is left and the error says what failed.
-// Leaves the connection and the query closed.
-void CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
-                 const Roster* roster);
+// Leaves the connection and the query closed. Returns empty, or, when the new
+// store has taken its place but the disk did not confirm it, a message that
+// says so for the user.
+std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
+                           const Roster* roster);
 
 // Appends every name of roster with c = 0 to the open query, in one
 // transaction: every line goes in, or none does.

@@ -105,26 +105,37 @@ std::u16string LowerCase(std::u16string_view text) {
     return out;
 }
 
-std::u16string FolderWriteError(const std::filesystem::path& folder) {
-    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
-    if (::access(where.c_str(), W_OK | X_OK) == 0) return {};
-    const char* reason = std::strerror(errno);
+namespace {
+
+// What errno says, in the C locale's (ASCII) words.
+std::u16string SystemReason(int error) {
     std::u16string text;
-    for (const char* p = reason; *p != 0; ++p) text.push_back(static_cast<unsigned char>(*p));
+    for (const char* p = std::strerror(error); *p != 0; ++p) text.push_back(static_cast<unsigned char>(*p));
     return text;
 }
 
-void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
+}  // namespace
+
+std::u16string FolderWriteError(const std::filesystem::path& folder) {
+    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
+    if (::access(where.c_str(), W_OK | X_OK) == 0) return {};
+    return SystemReason(errno);
+}
+
+std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         throw std::filesystem::filesystem_error("rename", from, to, std::error_code(errno, std::generic_category()));
     }
     // The rename itself is made durable by syncing the directory that holds it.
+    // When that sync fails the new file has its name all the same, but a power
+    // cut could still bring the old one back: the caller must say so.
     const std::filesystem::path directory = to.has_parent_path() ? to.parent_path() : std::filesystem::path(".");
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    if (fd < 0) return {};
+    std::u16string unconfirmed;
+    if (::fsync(fd) != 0) unconfirmed = SystemReason(errno);
+    ::close(fd);
+    return unconfirmed;
 }
 
 }  // namespace platform

@@ -124,13 +124,14 @@ std::u16string FolderWriteError(const std::filesystem::path& folder) {
     return {};
 }
 
-void ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
+std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
     // One rename that replaces the target, on disk when it returns.
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD code = GetLastError();
         throw std::filesystem::filesystem_error(SystemMessage(code), from, to,
                                                 std::error_code(static_cast<int>(code), std::system_category()));
     }
+    return {};
 }
 
 }  // namespace platform

@@ -174,6 +174,56 @@ TEST_F(StoreTest, RollbackAndRequeryGiveBackTheStoredCounts) {
     EXPECT_EQ(query.FieldAsInteger("c"), 3);
 }
 
+TEST_F(StoreTest, ARollbackPutsTheViewBackWithoutAReread) {
+    Open({{u"甲", 3}, {u"乙", 4}});
+    query.SetSort(u"");
+    connection.BeginTrans();
+    for (query.First(); !query.Eof(); query.Next()) {
+        query.Edit();
+        query.SetField("c", 0);
+        query.Post();
+    }
+    query.AppendRecord(u"丙", 0);
+    connection.RollbackTrans();
+    ASSERT_EQ(query.RecordCount(), 2) << "the appended row has gone with the transaction";
+    query.First();
+    EXPECT_EQ(query.FieldAsText("xm"), u"甲");
+    EXPECT_EQ(query.FieldAsInteger("c"), 3);
+    query.Next();
+    EXPECT_EQ(query.FieldAsInteger("c"), 4);
+
+    // A committed transaction keeps what it did.
+    connection.BeginTrans();
+    query.First();
+    query.Edit();
+    query.SetField("c", 7);
+    query.Post();
+    connection.CommitTrans();
+    connection.RollbackTrans();  // nothing left to put back
+    query.First();
+    EXPECT_EQ(query.FieldAsInteger("c"), 7);
+    EXPECT_EQ(fake::StoredRows(Store()), (std::vector<StoredRow>{{u"甲", 7}, {u"乙", 4}}));
+}
+
+TEST_F(StoreTest, APostThatFailsLeavesNothingPending) {
+    Open({{u"甲", 3}, {u"乙", 4}});
+    fake::Sql(Store(), "create trigger refuse before update on cs when old.xm = '甲' "
+                       "begin select raise(abort, 'refused'); end;");
+    query.SetSort(u"");
+    query.First();
+    query.Edit();
+    query.SetField("c", query.FieldAsInteger("c") + 1);
+    EXPECT_THROW(query.Post(), Error);
+    EXPECT_EQ(query.State(), DataSetState::Browse);
+    EXPECT_EQ(query.FieldAsInteger("c"), 3) << "the row as the file holds it";
+
+    // The next move writes nothing, once the store would take it too.
+    fake::Sql(Store(), "drop trigger refuse;");
+    query.Next();
+    query.First();
+    EXPECT_EQ(fake::StoredRows(Store()), (std::vector<StoredRow>{{u"甲", 3}, {u"乙", 4}}));
+}
+
 TEST_F(StoreTest, PostsInsideATransactionAreOnDiskAfterTheCommit) {
     Open({{u"a", 3}, {u"b", 4}, {u"c", 5}, {u"d", 6}, {u"e", 7}});
     query.SetSort(u"");

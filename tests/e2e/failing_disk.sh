@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# The real program on a disk that fails under a draw and under a count reset:
+# for every step of the command that changes the store's folder (counted by
+# failing_disk_shim.so, loaded with LD_PRELOAD), the command runs with that
+# step failing, once or from then on. Then, with the disk back:
+# - a copy of the store (opened as the next start would) is whole and holds
+#   the counts before the command when an error box came, after it otherwise;
+# - the next draw adds exactly one, in the same run of the program.
+#   tests/e2e/failing_disk.sh PATH/TO/namewheel PATH/TO/failing_disk_shim.so [draw|reset]...
+. "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+SHIM=${2:-}
+shift 2 || true
+commands=("$@")
+[ ${#commands[@]} -gt 0 ] || commands=(draw reset)
+[ -r "$SHIM" ] || die "no shim at '$SHIM'"
+SHIM=$(cd "$(dirname "$SHIM")" && pwd)/$(basename "$SHIM")
+e2e_require
+# A sanitized program wants its runtime first in the list of loaded
+# libraries: the shim cannot come before it.
+if ldd "$E2E_EXE" | grep -q 'libasan'; then
+    echo "SKIP: the program is built with AddressSanitizer, which LD_PRELOAD cannot go with"
+    exit 77
+fi
+e2e_start_desktop tray
+
+CONTROL=$E2E_TMP/control
+STEPS=$E2E_TMP/steps
+GENERATION=0
+arm() {
+    GENERATION=$((GENERATION + 1))
+    : >"$STEPS"
+    echo "fail $1 $2 $GENERATION" >"$CONTROL"
+}
+heal() { echo heal >"$CONTROL"; }
+
+draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
+has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
+one_draw() { click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127; }
+
+# The counts of a copy of the store, as the next start would find them
+# (SQLite plays back a journal a failed write left), and its integrity.
+copy_of() {
+    local copy=$E2E_TMP/copy
+    rm -rf "$copy" && mkdir -p "$copy" && cp "$1"/cs.db* "$copy"/ 2>/dev/null
+    echo "$copy/cs.db"
+}
+counts() { sql "$(copy_of "$1")" 'select group_concat(c, " ") from (select c from cs order by rowid)'; }
+integrity() { sql "$(copy_of "$1")" 'pragma integrity_check' 2>&1 | tr '\n' ' ' | sed 's/ $//'; }
+
+BEFORE="2 0 1 0"
+start_on_store() {
+    local dir=$1
+    sql "$dir/cs.db" "create table cs(xm char(20),c int);
+        insert into cs values ('甲',2),('乙',0),('丙',1),('丁',0);" || die "cannot make cs.db"
+    heal
+    LD_PRELOAD=$SHIM FAILING_DISK_DIR=$dir FAILING_DISK_CONTROL=$CONTROL FAILING_DISK_LOG=$STEPS e2e_start_app "$dir"
+    wait_until 30 draw_window >/dev/null || return 1
+    WIN=$(draw_window)
+    wait_until 5 is_mapped "$WIN"
+}
+
+# The sum of counts given as "2 0 1 0"; -1 for none.
+sum() {
+    [ -n "$1" ] || { echo -1; return; }
+    echo $(($(echo "$1" | tr ' ' '+')))
+}
+
+# run_command draw|reset: the command, until it has finished: an error box,
+# the notice, or (a draw) its count in the file.
+run_command() {
+    local dir=$1 before_sum
+    before_sum=$(sum "$BEFORE")
+    case $2 in
+        draw)
+            one_draw "$WIN"
+            drawn() { has_dialog || [ "$(sum "$(counts "$dir")")" = $((before_sum + 1)) ]; }
+            wait_until 10 drawn
+            ;;
+        reset)
+            local i
+            for i in 1 2 3; do
+                open_tray_menu 10 5 && { xdotool key q; break; }
+                xdotool key Escape
+            done
+            wait_until 10 has_dialog
+            ;;
+    esac
+}
+
+walk() {
+    local command=$1 dir steps n mode box now total what
+    dir=$(e2e_app_dir "$command-count")
+    start_on_store "$dir" || die "$command: no draw window"
+    arm 0 once
+    run_command "$dir" "$command"
+    steps=$(wc -l <"$STEPS")
+    heal
+    note "$command: $steps steps on a disk that works: $(tr '\n' ',' <"$STEPS")"
+    e2e_kill_app
+    [ "$steps" -gt 0 ] || { fail "$command: no step counted: is the shim loaded?"; return; }
+    for mode in once on; do
+        for n in $(seq "$steps"); do
+            dir=$(e2e_app_dir "$command-$mode-$n")
+            start_on_store "$dir" || { fail "$command $mode $n: no draw window"; e2e_kill_app; continue; }
+            arm "$n" "$mode"
+            run_command "$dir" "$command"
+            sleep 0.3
+            box=""
+            if has_dialog; then
+                box=$(dialogs_of "$APP_PID" | head -n 1)
+                box=$(window_name "$box")
+            fi
+            heal
+            now=$(counts "$dir")
+            what="$command, step $n of $steps failing $mode ($(grep -n fails "$STEPS" | head -n 1 | cut -d: -f2-)): box '${box:-none}', counts $now"
+            expect_eq "$what: integrity" ok "$(integrity "$dir")"
+            if [ "$command" = reset ] && [ "$box" = 提示 ]; then
+                expect_eq "$what: the notice, so all reset" "0 0 0 0" "$now"
+            elif [ -n "$box" ]; then
+                expect_eq "$what: an error box, so nothing changed" "$BEFORE" "$now"
+            elif [ "$command" = draw ]; then
+                expect_eq "$what: no box, so one draw" $(($(sum "$BEFORE") + 1)) "$(sum "$now")"
+            else
+                fail "$what: the reset gave no box at all"
+            fi
+            # With the disk back, the next draw counts once.
+            while has_dialog; do
+                key_into "$(dialogs_of "$APP_PID" | head -n 1)" Return
+                sleep 0.2
+            done
+            total=$(sum "$now")
+            one_draw "$WIN"
+            next() { [ "$(sum "$(counts "$dir")")" -gt "$total" ] || has_dialog; }
+            wait_until 10 next
+            sleep 0.3
+            expect_eq "$what: the next draw adds one" $((total + 1)) "$(sum "$(counts "$dir")")"
+            e2e_kill_app
+            rm -rf "$dir"
+        done
+    done
+}
+
+for command in "${commands[@]}"; do
+    case $command in
+        draw | reset) walk "$command" ;;
+        *) die "unknown command '$command'" ;;
+    esac
+done
+e2e_finish
