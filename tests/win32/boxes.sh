@@ -50,10 +50,6 @@ boxes() {
 has_box() { [[ -n $(boxes) ]]; }
 no_box() { [[ -z $(boxes) ]]; }
 
-
-
-
-
 start_program() {
   local dir=$1 name=$2
   (cd "$dir" && nw_wine "$name" >"$dir/program.log" 2>&1) &

@@ -99,12 +99,6 @@ badge_window() {
   return 1
 }
 
-
-
-
-
-
-
 names_and_counts() { sqlite3 "$1" 'select xm || "|" || c from cs order by rowid' 2>&1; }
 
 # ---- start-up: the store is seeded from a GBK roster ----
