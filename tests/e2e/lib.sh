@@ -23,6 +23,7 @@ TRAY_PID=""
 BUS_PID=""
 XFCONF_PID=""
 PANEL_PID=""
+MUTTER_PID=""
 APP_PID=""
 APP_RC=""
 APP_LOG=""
@@ -148,6 +149,7 @@ e2e_cleanup() {
     e2e_stop_pid "$XFCONF_PID"
     e2e_stop_pid "$WM_PID"
     e2e_stop_pid "$XVFB_PID"
+    e2e_stop_pid "$MUTTER_PID"
     e2e_stop_pid "$BUS_PID"
     if [ -n "${E2E_KEEP:-}" ]; then
         echo "kept $E2E_TMP"
@@ -342,6 +344,33 @@ open_panel_menu() {
     wait_until 5 new_panel_popup
 }
 
+# e2e_start_wayland [no-x11]: a headless Wayland session (mutter, one
+# 1920 x 1080 monitor) on a private session bus, with its X server (Xwayland)
+# unless told otherwise. Exports WAYLAND_DISPLAY, XDG_SESSION_TYPE and, with
+# Xwayland, DISPLAY and XAUTHORITY, as a desktop's session does; the platform
+# plugin is left for the program to choose.
+e2e_start_wayland() {
+    local name=wl-namewheel-$$ x11_flag="" log=$E2E_TMP/mutter.log
+    [ "${1:-}" = no-x11 ] && x11_flag=--no-x11
+    [ -n "$BUS_PID" ] || e2e_start_bus
+    unset DISPLAY XAUTHORITY QT_QPA_PLATFORM
+    mutter --wayland --headless --virtual-monitor 1920x1080 --wayland-display "$name" $x11_flag >"$log" 2>&1 &
+    MUTTER_PID=$!
+    wait_until 30 test -S "$XDG_RUNTIME_DIR/$name" || die "mutter did not start (see $log)"
+    export WAYLAND_DISPLAY=$name XDG_SESSION_TYPE=wayland
+    if [ -z "$x11_flag" ]; then
+        x_display() { sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$log" | head -n 1 | grep .; }
+        wait_until 30 x_display >/dev/null || die "mutter started no Xwayland (see $log)"
+        export DISPLAY=$(x_display)
+        XAUTHORITY=$(ls "$XDG_RUNTIME_DIR"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1)
+        [ -n "$XAUTHORITY" ] && export XAUTHORITY
+        wait_until 15 wm_running || die "mutter does not manage Xwayland's windows (see $log)"
+        note "Wayland display $WAYLAND_DISPLAY, Xwayland on $DISPLAY"
+    else
+        note "Wayland display $WAYLAND_DISPLAY, no X server"
+    fi
+}
+
 # e2e_start_desktop [tray]
 e2e_start_desktop() {
     e2e_start_x
@@ -463,6 +492,18 @@ frame_of() {
         fi
         w=$parent
     done
+}
+
+# outer_rect W: "X Y WIDTH HEIGHT" of the window and the frame the window
+# manager declares in _NET_FRAME_EXTENTS (some frame windows also hold
+# invisible borders for resizing).
+outer_rect() {
+    local g e
+    g=($(geometry "$1"))
+    [ ${#g[@]} -eq 4 ] || return 1
+    e=($(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/^_NET_FRAME_EXTENTS(CARDINAL) = //p' | tr -d ,))
+    [ ${#e[@]} -eq 4 ] || e=(0 0 0 0)
+    echo $((g[0] - e[0])) $((g[1] - e[2])) $((g[2] + e[0] + e[1])) $((g[3] + e[2] + e[3]))
 }
 
 # The atoms of _NET_WM_STATE, separated by ", ".
