@@ -15,6 +15,7 @@
 #include <QWindow>
 
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/x11_frame.h"
 #include "resources/layout.h"
 
 namespace platform::qt {
@@ -287,7 +288,16 @@ Rect QtWindow::outerRect() const {
     return Rect{frame.x(), frame.y(), frame.width(), frame.height()};
 }
 
-void QtWindow::moveTo(int left, int top) { widget_->move(left, top); }
+void QtWindow::moveTo(int left, int top) {
+    widget_->move(left, top);
+    // On a scaled screen: to the device pixel, by the right and bottom edges,
+    // where this program's windows meet the screen's.
+    const qreal ratio = widget_->devicePixelRatioF();
+    QWindow* window = widget_->windowHandle();
+    if (ratio == 1.0 || window == nullptr || !widget_->isVisible()) return;
+    const QRect frame = widget_->frameGeometry();
+    PlaceFrameByRightBottom(*window, qRound((left + frame.width()) * ratio), qRound((top + frame.height()) * ratio));
+}
 
 void QtWindow::resize(int width, int height) {
     const QSize frame = widget_->frameGeometry().size() - widget_->geometry().size();

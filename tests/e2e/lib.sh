@@ -174,10 +174,11 @@ wait_until() {
 # Milliseconds since the epoch.
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
+# e2e_start_x [WIDTHxHEIGHT]: 1920x1080 unless told.
 e2e_start_x() {
     local fd_file=$E2E_TMP/display
     : >"$fd_file"
-    Xvfb -displayfd 5 -screen 0 1920x1080x24 -nolisten tcp -noreset 5>"$fd_file" >"$E2E_TMP/xvfb.log" 2>&1 &
+    Xvfb -displayfd 5 -screen 0 "${1:-1920x1080}x24" -nolisten tcp -noreset 5>"$fd_file" >"$E2E_TMP/xvfb.log" 2>&1 &
     XVFB_PID=$!
     wait_until 15 test -s "$fd_file" || die "Xvfb did not start (see $E2E_TMP/xvfb.log)"
     export DISPLAY=:$(tr -d '[:space:]' <"$fd_file")
