@@ -199,6 +199,14 @@ void FormWidget::contextMenuEvent(QContextMenuEvent* event) {
     QWidget::contextMenuEvent(event);
 }
 
+void FormWidget::placeToDevicePixel(int right, int bottom) {
+    if (windowHandle() == nullptr || !PlaceFrameByRightBottom(*windowHandle(), right, bottom)) return;
+    deviceTarget_ = QPoint(right, bottom);
+    deviceRetries_ = 3;
+    // A later move is the user's or the program's own, not an answer to this one.
+    QTimer::singleShot(500, this, [this] { deviceRetries_ = 0; });
+}
+
 bool FormWidget::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     switch (event->type()) {
@@ -206,9 +214,19 @@ bool FormWidget::event(QEvent* event) {
             // The window manager sets the frame a moment after the window maps;
             // look again shortly in case no event reports it.
             for (int delay : {20, 60, 150, 400, 1000}) QTimer::singleShot(delay, this, [this] { checkFrame(); });
-            [[fallthrough]];
+            checkFrame();
+            break;
         case QEvent::Move:
+            if (deviceRetries_ > 0 && windowHandle() != nullptr) {
+                --deviceRetries_;
+                PlaceFrameByRightBottom(*windowHandle(), deviceTarget_.x(), deviceTarget_.y());
+            }
+            checkFrame();
+            break;
         case QEvent::Resize:
+        // The caption changes every second while the window is shown: a frame
+        // that a busy window manager sets late is still found.
+        case QEvent::WindowTitleChange:
             checkFrame();
             break;
         default:
@@ -296,7 +314,7 @@ void QtWindow::moveTo(int left, int top) {
     QWindow* window = widget_->windowHandle();
     if (ratio == 1.0 || window == nullptr || !widget_->isVisible()) return;
     const QRect frame = widget_->frameGeometry();
-    PlaceFrameByRightBottom(*window, qRound((left + frame.width()) * ratio), qRound((top + frame.height()) * ratio));
+    widget_->placeToDevicePixel(qRound((left + frame.width()) * ratio), qRound((top + frame.height()) * ratio));
 }
 
 void QtWindow::resize(int width, int height) {
