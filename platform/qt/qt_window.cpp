@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/x11_frame.h"
 #include "resources/layout.h"
 
 namespace platform::qt {
@@ -218,6 +219,14 @@ void FormWidget::contextMenuEvent(QContextMenuEvent* event) {
     QWidget::contextMenuEvent(event);
 }
 
+void FormWidget::placeToDevicePixel(int right, int bottom) {
+    if (windowHandle() == nullptr || !PlaceFrameByRightBottom(*windowHandle(), right, bottom)) return;
+    deviceTarget_ = QPoint(right, bottom);
+    deviceRetries_ = 3;
+    // A later move is the user's or the program's own, not an answer to this one.
+    QTimer::singleShot(500, this, [this] { deviceRetries_ = 0; });
+}
+
 bool FormWidget::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     switch (event->type()) {
@@ -225,9 +234,19 @@ bool FormWidget::event(QEvent* event) {
             // The window manager sets the frame a moment after the window maps;
             // look again shortly in case no event reports it.
             for (int delay : {20, 60, 150, 400, 1000}) QTimer::singleShot(delay, this, [this] { checkFrame(); });
-            [[fallthrough]];
+            checkFrame();
+            break;
         case QEvent::Move:
+            if (deviceRetries_ > 0 && windowHandle() != nullptr) {
+                --deviceRetries_;
+                PlaceFrameByRightBottom(*windowHandle(), deviceTarget_.x(), deviceTarget_.y());
+            }
+            checkFrame();
+            break;
         case QEvent::Resize:
+        // The caption changes every second while the window is shown: a frame
+        // that a busy window manager sets late is still found.
+        case QEvent::WindowTitleChange:
             checkFrame();
             break;
         default:
@@ -399,7 +418,16 @@ Rect QtWindow::outerRect() const {
     return Rect{frame.x(), frame.y(), frame.width(), frame.height()};
 }
 
-void QtWindow::moveTo(int left, int top) { widget_->move(left, top); }
+void QtWindow::moveTo(int left, int top) {
+    widget_->move(left, top);
+    // On a scaled screen: to the device pixel, by the right and bottom edges,
+    // where this program's windows meet the screen's.
+    const qreal ratio = widget_->devicePixelRatioF();
+    QWindow* window = widget_->windowHandle();
+    if (ratio == 1.0 || window == nullptr || !widget_->isVisible()) return;
+    const QRect frame = widget_->frameGeometry();
+    widget_->placeToDevicePixel(qRound((left + frame.width()) * ratio), qRound((top + frame.height()) * ratio));
+}
 
 void QtWindow::resize(int width, int height) {
     const QSize frame = widget_->frameGeometry().size() - widget_->geometry().size();
