@@ -295,27 +295,6 @@ QtWindow::~QtWindow() { delete widget_.data(); }
 
 namespace {
 
-// A connection to the X server the program's windows are on; null when they
-// are not on X11.
-xcb_connection_t* X11Connection() {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 2, 0)
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 != nullptr ? x11->connection() : nullptr;
-#else
-    // Qt 5 keeps its own connection to itself: open one of ours, once.
-    static xcb_connection_t* const connection = [] {
-        if (QGuiApplication::platformName() != QLatin1String("xcb")) return static_cast<xcb_connection_t*>(nullptr);
-        xcb_connection_t* opened = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(opened) != 0) {
-            xcb_disconnect(opened);
-            return static_cast<xcb_connection_t*>(nullptr);
-        }
-        return opened;
-    }();
-    return connection;
-#endif
-}
-
 xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);

@@ -6,14 +6,28 @@
 #include <cstdlib>
 #include <cstring>
 
-#if QT_VERSION >= QT_VERSION_CHECK(6, 2, 0) && QT_CONFIG(xcb)
 #include <xcb/xcb.h>
-#define NAMEWHEEL_X11_FRAME 1
-#endif
 
 namespace platform::qt {
 
-#ifdef NAMEWHEEL_X11_FRAME
+xcb_connection_t* X11Connection() {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 2, 0)
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 != nullptr ? x11->connection() : nullptr;
+#else
+    // Qt 5 keeps its connection to itself: open one of ours, once.
+    static xcb_connection_t* const connection = []() -> xcb_connection_t* {
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+        xcb_connection_t* opened = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(opened) != 0) {
+            xcb_disconnect(opened);
+            return nullptr;
+        }
+        return opened;
+    }();
+    return connection;
+#endif
+}
 
 namespace {
 
@@ -53,9 +67,8 @@ bool StaticGravity(xcb_connection_t* x, xcb_window_t window) {
 }  // namespace
 
 bool PlaceFrameByRightBottom(QWindow& window, int right, int bottom) {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr || window.handle() == nullptr) return false;
-    xcb_connection_t* x = x11->connection();
+    xcb_connection_t* x = X11Connection();
+    if (x == nullptr || window.handle() == nullptr) return false;
     const auto id = static_cast<xcb_window_t>(window.winId());
     xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(x, xcb_get_geometry(x, id), nullptr);
     if (geometry == nullptr) return false;
@@ -69,18 +82,13 @@ bool PlaceFrameByRightBottom(QWindow& window, int right, int bottom) {
         left += static_cast<int>(extents[0]);
         top += static_cast<int>(extents[2]);
     }
-    // On Qt's own connection, after Qt's own move: the window manager takes
-    // the two requests in order.
+    // On Qt 6 this goes on Qt's own connection, after Qt's own move, and the
+    // window manager takes the two in order; Qt 5's moves that follow within
+    // half a second send it again.
     const std::array<std::uint32_t, 2> position{static_cast<std::uint32_t>(left), static_cast<std::uint32_t>(top)};
     xcb_configure_window(x, id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, position.data());
     xcb_flush(x);
     return true;
 }
-
-#else
-
-bool PlaceFrameByRightBottom(QWindow&, int, int) { return false; }
-
-#endif
 
 }  // namespace platform::qt
