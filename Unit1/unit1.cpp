@@ -47,10 +47,25 @@ void RecordDraw(TADOQuery& view, const std::u16string& name) {
     }
 }
 
+// The dialog's kinds of file from "description|patterns|description|patterns…".
+std::vector<platform::FileFilter> FileFilters(const std::u16string& filter) {
+    std::vector<std::u16string> parts{{}};
+    for (const char16_t ch : filter) {
+        if (ch == u'|') {
+            parts.emplace_back();
+        } else {
+            parts.back().push_back(ch);
+        }
+    }
+    std::vector<platform::FileFilter> filters;
+    for (std::size_t i = 0; i + 1 < parts.size(); i += 2) filters.push_back({parts[i], parts[i + 1]});
+    return filters;
+}
+
 }  // namespace
 
 std::optional<std::u16string> TOpenDialog::Execute(platform::Platform& desktop) const {
-    return desktop.openFileDialog(Filter);
+    return desktop.openFileDialog(FileFilters(Filter));
 }
 
 TForm1::TForm1(platform::Platform& desktop)

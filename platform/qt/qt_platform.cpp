@@ -141,16 +141,16 @@ bool QtPlatform::createTrayIconIfHosted() {
     return true;
 }
 
-std::optional<std::u16string> QtPlatform::openFileDialog(const std::u16string& filter) {
-    const QString text = ToQ(filter);
-    const qsizetype bar = text.indexOf(u'|');
-    const QString nameFilter =
-        bar < 0 ? text : QStringLiteral("%1 (%2)").arg(text.left(bar), text.mid(bar + 1).replace(u';', u' '));
+std::optional<std::u16string> QtPlatform::openFileDialog(const std::vector<FileFilter>& filters) {
+    QStringList nameFilters;
+    for (const FileFilter& filter : filters) {
+        nameFilters << QStringLiteral("%1 (%2)").arg(ToQ(filter.description), ToQ(filter.patterns).replace(u';', u' '));
+    }
     QFileDialog dialog;
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(nameFilter);
+    dialog.setNameFilters(nameFilters);
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog.setSizeGripEnabled(true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
