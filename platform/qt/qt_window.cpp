@@ -229,28 +229,22 @@ void FormWidget::placeToDevicePixel(int right, int bottom) {
 
 bool FormWidget::event(QEvent* event) {
     const bool handled = QWidget::event(event);
-    switch (event->type()) {
-        case QEvent::Show:
-            // The window manager sets the frame a moment after the window maps;
-            // look again shortly in case no event reports it.
-            for (int delay : {20, 60, 150, 400, 1000}) QTimer::singleShot(delay, this, [this] { checkFrame(); });
-            checkFrame();
-            break;
-        case QEvent::Move:
-            if (deviceRetries_ > 0 && windowHandle() != nullptr) {
-                --deviceRetries_;
-                PlaceFrameByRightBottom(*windowHandle(), deviceTarget_.x(), deviceTarget_.y());
-            }
-            checkFrame();
-            break;
-        case QEvent::Resize:
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Show) {
+        // The window manager sets the frame a moment after the window maps;
+        // look again shortly in case no event reports it.
+        for (int delay : {20, 60, 150, 400, 1000}) QTimer::singleShot(delay, this, [this] { checkFrame(); });
+        checkFrame();
+    } else if (type == QEvent::Move) {
+        if (deviceRetries_ > 0 && windowHandle() != nullptr) {
+            --deviceRetries_;
+            PlaceFrameByRightBottom(*windowHandle(), deviceTarget_.x(), deviceTarget_.y());
+        }
+        checkFrame();
+    } else if (type == QEvent::Resize || type == QEvent::WindowTitleChange) {
         // The caption changes every second while the window is shown: a frame
         // that a busy window manager sets late is still found.
-        case QEvent::WindowTitleChange:
-            checkFrame();
-            break;
-        default:
-            break;
+        checkFrame();
     }
     return handled;
 }

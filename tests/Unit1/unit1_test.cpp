@@ -130,7 +130,7 @@ TEST_F(StartupTest, TheMenuAndTheTimerWhileTheCreationBoxWaits) {
         if (inside) return;  // the boxes of the commands run from here
         inside = true;
         EXPECT_EQ(form1, nullptr) << "still being made";
-        for (const std::u16string& item : {u"显示大转盘(&S)", u"导入名单(&M)", u"清除次数(&Q)", u"下载最新版"}) {
+        for (const char16_t* item : {u"显示大转盘(&S)", u"导入名单(&M)", u"清除次数(&Q)", u"下载最新版"}) {
             desktop->choose(item);
         }
         for (int i = 0; i < 12; ++i) desktop->tick();  // folds, with no badge yet
@@ -191,7 +191,9 @@ TEST_F(StartupTest, ABrokenStoreIsNamedAtTheFirstPressAndLeftAsItWas) {
         EXPECT_NE(box.find(Store().string()), std::string::npos) << box;
         EXPECT_NE(box.find(c.reason), std::string::npos) << box;
         EXPECT_FALSE(Spinning);
-        if (std::string(c.what) != "a directory") EXPECT_EQ(fake::ReadBytes(Store()), c.bytes) << "nothing written";
+        if (std::string(c.what) != "a directory") {
+            EXPECT_EQ(fake::ReadBytes(Store()), c.bytes) << "nothing written";
+        }
         EXPECT_FALSE(std::filesystem::exists(File(u"cs.db-journal")));
     }
 }
@@ -267,7 +269,9 @@ TEST_F(SpinTest, OnlyTheTenLeastDrawnTakePart) {
     EXPECT_EQ(names.size(), 10u);
     EXPECT_TRUE(names.count(u"n20") && names.count(u"n21"));
     for (int i = 10; i < 25; ++i) {
-        if (i != 20 && i != 21) EXPECT_FALSE(names.count(u"n" + ToU16(i))) << i;
+        if (i != 20 && i != 21) {
+            EXPECT_FALSE(names.count(u"n" + ToU16(i))) << i;
+        }
     }
 }
 
