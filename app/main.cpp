@@ -19,6 +19,13 @@ void PreferXwaylandInWaylandSessions() {
 
 int main(int argc, char* argv[]) {
     PreferXwaylandInWaylandSessions();
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 follows a scaled screen (Xft.dpi, QT_SCALE_FACTOR) by itself, to
+    // the fraction; Qt 5 only when asked to.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
     QApplication application(argc, argv);
     platform::qt::QtPlatform desktop;
     return RunProgram(desktop);
