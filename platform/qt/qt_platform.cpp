@@ -1,7 +1,6 @@
 #include "platform/qt/qt_platform.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QFile>

@@ -58,7 +58,6 @@ public:
     void popupMenu();
     // True when the icon is in the notification area.
     bool trayAvailable() const { return trayAdded_; }
-    HWND mainWindow() const { return mainHwnd_; }
     HINSTANCE instance() const { return instance_; }
 
     // A handler that threw inside a window procedure: the exception travels on
