@@ -34,7 +34,7 @@ case $(file -b "$exe") in
   *x86-64*) compiler=x86_64-w64-mingw32-g++-posix ;;
   *) compiler=i686-w64-mingw32-g++-posix ;;
 esac
-if ! "$compiler" -std=c++20 -O2 -municode -static -s "$here/boxinfo.cpp" -o "$work/boxinfo.exe" -lgdi32 -luser32 \
+if ! "$compiler" -std=c++20 -O2 -municode -static -s "$here/boxinfo.cpp" "$root/common/text.cpp" -I"$root" -o "$work/boxinfo.exe" -lgdi32 -luser32 \
   >"$work/boxinfo.log" 2>&1; then
   echo "FAIL: cannot build boxinfo.exe with $compiler:"
   cat "$work/boxinfo.log"
