@@ -2,6 +2,7 @@
 
 #include "app/program.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/x11_frame.h"
 
 namespace {
 
@@ -20,11 +21,14 @@ void PreferXwaylandInWaylandSessions() {
 int main(int argc, char* argv[]) {
     PreferXwaylandInWaylandSessions();
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    // Qt 6 follows a scaled screen (Xft.dpi, QT_SCALE_FACTOR) by itself, to
-    // the fraction; Qt 5 only when asked to.
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    // Qt 6 follows the scale a desktop sets in the X resources (Xft.dpi) by
+    // itself, to the fraction; Qt 5 only when asked to, and then it would
+    // also scale by the screen's physical size where no Xft.dpi is set.
+    if (platform::qt::XResourcesDpi() > 0) {
+        QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+        QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+        QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    }
 #endif
     QApplication application(argc, argv);
     platform::qt::QtPlatform desktop;

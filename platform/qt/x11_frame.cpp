@@ -29,6 +29,28 @@ xcb_connection_t* X11Connection() {
 #endif
 }
 
+int XResourcesDpi() {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    int dpi = 0;
+    if (xcb_connection_has_error(connection) == 0) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, screen->root, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 0, 1 << 16),
+            nullptr);
+        if (reply != nullptr) {
+            const QByteArray resources(static_cast<const char*>(xcb_get_property_value(reply)),
+                                       xcb_get_property_value_length(reply));
+            std::free(reply);
+            for (const QByteArray& line : resources.split('\n')) {
+                if (line.startsWith("Xft.dpi:")) dpi = line.mid(8).trimmed().toInt();
+            }
+        }
+    }
+    xcb_disconnect(connection);
+    return dpi;
+}
+
 namespace {
 
 // left, right, top, bottom; all 0 where the window manager declares none.

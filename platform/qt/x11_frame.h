@@ -13,6 +13,11 @@ namespace platform::qt {
 // are not on X11.
 xcb_connection_t* X11Connection();
 
+// The screen scale the X resources of $DISPLAY ask for ("Xft.dpi", as desktops
+// set it for a scaled screen); 0 where they name none or there is no X server.
+// Read on a connection of its own, before Qt makes its own.
+int XResourcesDpi();
+
 // Moves the outer frame of a shown top-level X window so that its right and
 // bottom edges fall on these device pixels. False where the window is not an
 // X window (nothing is moved then).
