@@ -55,8 +55,9 @@ leave() {
 }
 trap leave EXIT
 
-# build ARCH: builds and packs in a copy of the Debian 11 system; prints the
-# archive's path.
+# build ARCH: builds and packs in a copy of the Debian 11 system; adds the
+# archive's path to archives.
+archives=()
 build() {
     local arch=$1 base root env=() sysroot log archive
     root=$work/$arch/root
@@ -91,9 +92,10 @@ build() {
         rm -rf "${unit_tests:?}/$arch"
         cp -r "$root/out/unit-tests" "$unit_tests/$arch"
     fi
-    echo "$out/$(basename "$archive")"
+    archives+=("$out/$(basename "$archive")")
 }
 
 for arch in "${archs[@]}"; do
     build "$arch"
 done
+printf '%s\n' "${archives[@]}"

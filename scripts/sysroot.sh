@@ -124,7 +124,8 @@ sysroot_ensure() {
             done
         fi
         umount "$root"
-        rm -rf "$work"
+        # Nothing may be deleted through a copy that is still mounted.
+        mountpoint -q "$root" || rm -rf "$work"
         [ $rc -eq 0 ] || { sysroot_say "making the $arch folder failed: $(tail -5 "$tmp.log")"; exit 1; }
         # Links that name a whole path point into the folder instead.
         while IFS= read -r -d '' link; do

@@ -28,11 +28,12 @@ if ! chroot_suite_reachable bullseye; then
 fi
 command -v readelf >/dev/null || die "not installed: readelf"
 
-bash "$top/scripts/release-linux.sh" --unit-tests "$out/unit-tests" "$out/dist" >"$out/release.log" 2>&1 ||
+bash "$top/scripts/release-linux.sh" --unit-tests "$out/unit-tests" "$out/dist" >"$out/release.out" 2>"$out/release.log" ||
     die "scripts/release-linux.sh failed: $(tail -n 20 "$out/release.log")"
+cat "$out/release.log"
 expect_eq "it prints the two archives' paths last" \
     "$out/dist/namewheel-$version-linux-x86_64.tar.gz $out/dist/namewheel-$version-linux-aarch64.tar.gz" \
-    "$(tail -n 2 "$out/release.log" | tr '\n' ' ' | sed 's/ $//')"
+    "$(tail -n 2 "$out/release.out" | tr '\n' ' ' | sed 's/ $//')"
 expect_eq "dist/ holds the two archives" \
     "namewheel-$version-linux-aarch64.tar.gz namewheel-$version-linux-x86_64.tar.gz" \
     "$(ls "$out/dist" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
