@@ -8,7 +8,6 @@ e2e_init "$@"
 e2e_start_desktop tray
 
 BUTTON_X=240 BUTTON_Y=127
-has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
 
 # --- the start-up error box: the menu works, and 关闭 ends the program ------------
 dir=$(e2e_app_dir refused)

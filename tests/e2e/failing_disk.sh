@@ -34,8 +34,6 @@ arm() {
 }
 heal() { echo heal >"$CONTROL"; }
 
-draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
-has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
 one_draw() { click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127; }
 
 # The counts of a copy of the store, as the next start would find them

@@ -656,6 +656,22 @@ make_roster() {
     printf '%s\n' "$@" >"$file"
 }
 
+# The program's draw window, and whether a box or dialog of it is up.
+draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
+has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
+
+# menu_command KEY [ICON_WAIT MENU_WAIT [SETTLE]]: opens the tray menu (as
+# open_tray_menu) and picks the item with that access key, SETTLE seconds
+# after the menu is up; three tries.
+menu_command() {
+    local i
+    for i in 1 2 3; do
+        open_tray_menu "${2:-10}" "${3:-5}" && { sleep "${4:-0}"; xdotool key "$1"; return 0; }
+        xdotool key Escape
+    done
+    return 1
+}
+
 # open_tray_menu [ICON_WAIT] [MENU_WAIT]: waits up to ICON_WAIT seconds for the
 # program's tray icon (ICON), right-clicks it and waits up to MENU_WAIT seconds
 # for a new popup window (MENU). On a loaded machine the click can land while

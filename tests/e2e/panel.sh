@@ -38,7 +38,6 @@ amber() {
 check "the panel draws the program's amber icon" wait_until 10 amber
 shot tray "$(geometry "$TRAY" | awk '{ printf "%dx%d+%d+%d", $3 + 200, $4 + 20, $1, $2 }')"
 
-has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
 notices() { xdotool search --all --onlyvisible --pid "$APP_PID" --name '^提示$' 2>/dev/null | wc -l; }
 
 # With a tray there, a right-click in the draw window opens nothing.

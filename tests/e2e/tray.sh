@@ -27,7 +27,6 @@ check "the icon is mapped" wait_until 5 is_mapped "$ICON"
 # open_menu: right-clicks the icon and waits for a new popup window: MENU.
 open_menu() { open_tray_menu 0 5; }
 
-has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
 
 # --- 清除次数(&Q) --------------------------------------------------------------------
 if open_menu; then

@@ -67,8 +67,6 @@ snapshot() {
 
 integrity() { [ -e "$1" ] && sql "$1" 'pragma integrity_check' 2>&1 | tr '\n' ' ' | sed 's/ $//'; }
 
-draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
-
 # start_and_check_clean DIR: starts the program on what the kill left and
 # waits for its window; then no temporary store or journal may be there.
 start_and_check_clean() {
@@ -81,18 +79,6 @@ start_and_check_clean() {
 }
 
 # --- the tray menu ---------------------------------------------------------
-open_menu() { open_tray_menu 10 5; }
-has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
-
-# menu_command KEY: opens the tray menu and picks the item with that access key.
-menu_command() {
-    local i
-    for i in 1 2 3; do
-        open_menu && { xdotool key "$1"; return 0; }
-        xdotool key Escape
-    done
-    return 1
-}
 
 # import_file FILE: picks the import item and types FILE into the dialog;
 # returns once Enter has been pressed.

@@ -21,7 +21,6 @@ APP_LOG=$dir/program.log
     --errors-for-leak-kinds=definite --num-callers=30 --log-file="$vlog" ./namewheel) >>"$APP_LOG" 2>&1 &
 APP_PID=$!
 
-draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
 wait_until 120 draw_window >/dev/null || die "no draw window under valgrind in 120 s"
 WIN=$(draw_window)
 pass "the program starts under valgrind"
@@ -34,20 +33,11 @@ drawn() { [ "$(total)" = 8 ]; }
 check "a spin records one draw" wait_until 30 drawn
 
 # --- the tray menu -------------------------------------------------------------
-open_menu() { open_tray_menu 30 20; }
-menu_command() {
-    local i
-    for i in 1 2 3; do
-        # Under valgrind the menu takes a moment to take the keyboard.
-        open_menu && { sleep 1; xdotool key "$1"; return 0; }
-        xdotool key Escape
-    done
-    return 1
-}
-has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
+# Under valgrind the menu takes a moment to come up and to take the keyboard.
+menu() { menu_command "$1" 30 20 1; }
 
 # --- an import -------------------------------------------------------------------
-menu_command m || die "the tray menu did not open"
+menu m || die "the tray menu did not open"
 wait_until 30 has_dialog || die "导入名单 opened no file dialog"
 DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
 sleep 3  # until the dialog has made its file-name field and given it the focus
@@ -59,7 +49,7 @@ check "the import replaces the roster" wait_until 60 imported
 click_in "$WIN" 240 127 && sleep 1 && click_in "$WIN" 240 127
 one() { [ "$(total)" = 1 ]; }
 check "a spin on the new roster records one draw" wait_until 30 one
-menu_command q || die "the tray menu did not open for the reset"
+menu q || die "the tray menu did not open for the reset"
 wait_until 30 find_visible_window "$APP_PID" '^提示$' >/dev/null || fail "the reset showed no notice"
 BOX=$(find_visible_window "$APP_PID" '^提示$')
 [ -n "$BOX" ] && key_into "$BOX" Return
@@ -67,7 +57,7 @@ zero() { [ "$(total)" = 0 ]; }
 check "the reset sets every count to 0" wait_until 30 zero
 
 # --- close ---------------------------------------------------------------------------
-menu_command c || die "the tray menu did not open for 关闭"
+menu c || die "the tray menu did not open for 关闭"
 if e2e_wait_app_exit 120; then
     expect_eq "关闭 ends the program with exit code 0" 0 "$APP_RC"
 else
