@@ -19,7 +19,7 @@ NW_PROGRAM_CLASS='[^.]*\.exe'
 
 nw_setup "$build" "$build64"
 exe=$NW_RUN_DIR/namewheel.exe
-[[ -f $exe ]] || { echo "FAIL: no $exe (the win32_build test makes it)"; exit 1; }
+[[ -f $exe ]] || { echo "FAIL: no $exe (the win32.build test makes it)"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/namewheel-boxes.XXXXXX")
 cleanup_all() {
