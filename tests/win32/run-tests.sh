@@ -153,7 +153,8 @@ button_y=$((client_top + 111 + 32 / 2))
 xdotool mousemove --window "$main" "$button_x" "$button_y" click 1
 sleep 1.5
 xdotool mousemove --window "$main" "$button_x" "$button_y" click 1
-sleep 1
+one_draw() { [[ $(sqlite3 "$run1/cs.db" 'select total(c) from cs' 2>/dev/null) != 0.0 ]]; }
+nw_wait_for 10 one_draw
 drawn=$(sqlite3 "$run1/cs.db" 'select count(*) || " " || total(c) from cs where c <> 0' 2>&1)
 total=$(sqlite3 "$run1/cs.db" 'select count(*) from cs' 2>&1)
 if [[ $drawn == "1 1.0" && $total == "${#names[@]}" ]]; then
@@ -230,8 +231,8 @@ fi
 menu=$(open_tray_menu)
 if [[ -n $menu ]]; then
   choose_item "$menu" 0
-  sleep 0.5
-  if window_titled '青枫大转盘' >/dev/null && ! badge_window >/dev/null; then
+  shown() { window_titled '青枫大转盘' >/dev/null && ! badge_window >/dev/null; }
+  if nw_wait_for 5 shown; then
     nw_pass "显示大转盘(&S) from the tray menu: the draw window showing"
   else
     nw_fail "显示大转盘(&S): the draw window is not showing"
