@@ -2,8 +2,6 @@
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
-
 void AppendCodePoint(std::u16string& out, char32_t cp) {
     if (cp < 0x10000) {
         out.push_back(static_cast<char16_t>(cp));
@@ -60,7 +58,7 @@ std::u16string Utf8ToUtf16(std::string_view text) {
         char32_t cp;
         const std::size_t length = DecodeUtf8(text, i, cp);
         if (length == 0) {
-            out.push_back(kReplacement);
+            out.push_back(kReplacementCharacter);
             ++i;
         } else {
             AppendCodePoint(out, cp);
@@ -80,7 +78,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = kReplacement;
+            cp = kReplacementCharacter;
         }
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));

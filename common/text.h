@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// What stands in the text for bytes or units that are no text.
+inline constexpr char16_t kReplacementCharacter = 0xFFFD;
+
 // Every character up to U+0020 (blanks and control characters) removed from
 // both ends; other spaces, such as U+3000, stay.
 std::u16string TrimControl(std::u16string_view text);

@@ -7,7 +7,7 @@
 #include <numeric>
 
 #include "common/text.h"
-#include "platform/platform.h"
+#include "platform/kernel.h"
 
 namespace {
 
@@ -197,7 +197,7 @@ void TADOConnection::Open() {
         // Each write makes a journal beside the file: without it no draw
         // could be saved, and that would only show once a spin had ended.
         const std::filesystem::path folder = path_.parent_path();
-        const std::u16string unwritable = platform::FolderWriteError(folder);
+        const std::u16string unwritable = kernel::FolderWriteError(folder);
         if (!unwritable.empty()) {
             sqlite3_close_v2(db);
             throw Error(where + u"：它所在的文件夹“" + folder.u16string() + u"”不能写入，抽中的次数无法保存（" +
