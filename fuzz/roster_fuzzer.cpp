@@ -19,7 +19,7 @@
 
 #include "common/text.h"
 #include "platform/kernel.h"
-#include "store/db.h"
+#include "store/query.h"
 #include "store/roster_file.h"
 
 namespace {

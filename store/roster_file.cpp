@@ -7,7 +7,7 @@
 
 #include "common/text.h"
 #include "platform/kernel.h"
-#include "store/db.h"
+#include "store/query.h"
 
 namespace {
 

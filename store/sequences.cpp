@@ -4,8 +4,11 @@
 
 #include "common/text.h"
 #include "platform/kernel.h"
-#include "store/db.h"
+#include "store/connection.h"
 #include "store/jet.h"
+#include "store/query.h"
+#include "store/transaction.h"
+#include "store/write_lock.h"
 
 namespace {
 
@@ -31,16 +34,15 @@ void RemoveTemporaryStore(const std::filesystem::path& storePath) {
 }
 
 void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& roster) {
-    connection.BeginTrans();
+    Transaction load(connection);
     std::size_t line = 0;
     try {
         for (const std::u16string& name : roster.names) {
             ++line;
             query.AppendRecord(name, 0);
         }
-        connection.CommitTrans();
+        load.Commit();
     } catch (const std::exception& error) {
-        connection.RollbackTrans();
         throw Error(u"名单文件“" + roster.file.u16string() + u"”第 " + ToU16(static_cast<int>(line)) +
                     u" 行：" + MessageOf(error));
     }
