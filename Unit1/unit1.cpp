@@ -6,6 +6,7 @@
 #include "Unit2/unit2.h"
 #include "common/application.h"
 #include "common/helpers.h"
+#include "common/scope_exit.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "platform/platform.h"
@@ -47,10 +48,25 @@ void RecordDraw(TADOQuery& view, const std::u16string& name) {
     }
 }
 
+// The dialog's kinds of file from "description|patterns|description|patterns…".
+std::vector<platform::FileFilter> FileFilters(const std::u16string& filter) {
+    std::vector<std::u16string> parts{{}};
+    for (const char16_t ch : filter) {
+        if (ch == u'|') {
+            parts.emplace_back();
+        } else {
+            parts.back().push_back(ch);
+        }
+    }
+    std::vector<platform::FileFilter> filters;
+    for (std::size_t i = 0; i + 1 < parts.size(); i += 2) filters.push_back({parts[i], parts[i + 1]});
+    return filters;
+}
+
 }  // namespace
 
 std::optional<std::u16string> TOpenDialog::Execute(platform::Platform& desktop) const {
-    return desktop.openFileDialog(Filter);
+    return desktop.openFileDialog(FileFilters(Filter));
 }
 
 TForm1::TForm1(platform::Platform& desktop)
@@ -137,37 +153,40 @@ void TForm1::btn1Click() {
     btn1.setText(Spinning ? kStopCaption : kStartCaption);
     if (!Spinning) return;  // the spin further up the call chain ends at its next step
 
-    const int n = CandidateCount(ADOQuery1.RecordCount());
+    Spin(CandidateCount(ADOQuery1.RecordCount()));
+    if (ADOQuery1.RecordCount() == 0) return;
+    if (ADOQuery1.Locate("xm", lbl1.text())) RecordDraw(ADOQuery1, lbl1.text());
+}
+
+// Flashes names from the first n rows until a press clears Spinning. Messages
+// run between the steps: the stopping press, a tick, a menu command.
+void TForm1::Spin(int n) {
     spinLoopRunning_ = true;
     // The pause of each step sets the pace of the flashing.
     desktop_.setFinePauses(true);
-    try {
-        while (Spinning) {
-            // A command run inside the spin may have replaced the roster with a
-            // shorter one: rows are drawn only from what is there now.
-            const int available = std::min(n, ADOQuery1.RecordCount());
-            if (available == 0) {
-                Spinning = false;
-                break;
-            }
-            ADOQuery1.SetRecNo(Random(available) + 1);
-            lbl1.setText(TrimControl(ADOQuery1.FieldAsText("xm")));
-            desktop_.processMessages();
-            desktop_.pause(kStepPauseMilliseconds);
-        }
-    } catch (...) {
+    // However the spin ends (the stopping press, an emptied roster, an
+    // error), the button is back at its start caption.
+    const ScopeExit spinEnds([this] {
         desktop_.setFinePauses(false);
         spinLoopRunning_ = false;
         Spinning = false;
         btn1.setText(kStartCaption);
-        throw;
+    });
+    while (Spinning && ShowRandomCandidate(n)) {
+        desktop_.processMessages();
+        desktop_.pause(kStepPauseMilliseconds);
     }
-    desktop_.setFinePauses(false);
-    spinLoopRunning_ = false;
-    btn1.setText(kStartCaption);
-    if (ADOQuery1.RecordCount() == 0) return;
+}
 
-    if (ADOQuery1.Locate("xm", lbl1.text())) RecordDraw(ADOQuery1, lbl1.text());
+// Shows the name of a random one of the first n rows; false when there is
+// none: a command run inside the spin may have replaced the roster with a
+// shorter one, or emptied it.
+bool TForm1::ShowRandomCandidate(int n) {
+    const int available = std::min(n, ADOQuery1.RecordCount());
+    if (available == 0) return false;
+    ADOQuery1.SetRecNo(Random(available) + 1);
+    lbl1.setText(TrimControl(ADOQuery1.FieldAsText("xm")));
+    return true;
 }
 
 void TForm1::tmr1Timer() {

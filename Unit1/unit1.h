@@ -59,6 +59,8 @@ public:
 
 private:
     void PlaceAtCorner();
+    void Spin(int n);
+    bool ShowRandomCandidate(int n);
     void OpenHomePage();
     void CreateTrayIcon();
 

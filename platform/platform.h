@@ -124,6 +124,12 @@ struct MenuItem {
     Handler onClick;
 };
 
+// One kind of file the open-file dialog offers: "文本文件" with "*.txt;*.text".
+struct FileFilter {
+    std::u16string description;
+    std::u16string patterns;  // separated by ';'
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -153,9 +159,9 @@ public:
     // the same menu opens on a right-click in the main window.
     virtual void showTrayIcon(const std::u16string& tooltip, std::vector<MenuItem> menu) = 0;
 
-    // The open-file dialog. filter is "description|pattern". Returns the chosen
+    // The open-file dialog, offering these kinds of file. Returns the chosen
     // file's full name, or nothing when the user cancels.
-    virtual std::optional<std::u16string> openFileDialog(const std::u16string& filter) = 0;
+    virtual std::optional<std::u16string> openFileDialog(const std::vector<FileFilter>& filters) = 0;
 
     // Asks the desktop shell to open target (a URL opens in the browser).
     virtual bool shellOpen(const std::u16string& target, const std::u16string& parameters,

@@ -10,7 +10,11 @@ NAMEWHEEL_PORTABLE_BUILD_PACKAGES="g++ cmake ninja-build qtbase5-dev libxcb1-dev
 # What the portable program may take from a desktop: the X11 client libraries,
 # fontconfig and a CJK font. The systems it is tested on have only these.
 NAMEWHEEL_DESKTOP_BASELINE="libx11-6 libx11-xcb1 libxcb1 libfontconfig1 fonts-wqy-microhei"
-NAMEWHEEL_TEST_PACKAGES="$NAMEWHEEL_BUILD_PACKAGES $NAMEWHEEL_RELEASE_PACKAGES sqlite3 libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox trayer wmctrl $NAMEWHEEL_FUZZ_PACKAGES valgrind"
+# The desktops most people use, for the end-to-end tests: an indicator panel
+# on a session bus, a Wayland session with Xwayland (and Qt's Wayland plugin,
+# which such desktops have), scaled screens.
+NAMEWHEEL_DESKTOP_PACKAGES="dbus-daemon dbus-bin libglib2.0-bin xfce4-panel xfconf mutter xwayland qt6-wayland x11-xserver-utils wmctrl"
+NAMEWHEEL_TEST_PACKAGES="$NAMEWHEEL_BUILD_PACKAGES $NAMEWHEEL_RELEASE_PACKAGES sqlite3 libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox trayer $NAMEWHEEL_DESKTOP_PACKAGES $NAMEWHEEL_FUZZ_PACKAGES valgrind"
 
 # True when every named package is installed.
 packages_installed() {

@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include "platform/qt/qt_window.h"
+#include "platform/qt/tray_hosts.h"
 #include "resources/layout.h"
 
 namespace platform::qt {
@@ -23,6 +24,8 @@ namespace platform::qt {
 namespace {
 
 QIcon ProgramIcon() { return QIcon(QStringLiteral(":/ICON/MAINICON")); }
+
+constexpr int kXEmbedGraceTicks = 4;
 
 }  // namespace
 
@@ -33,7 +36,10 @@ QtPlatform::QtPlatform() {
     QApplication::setWindowIcon(ProgramIcon());
 }
 
-QtPlatform::~QtPlatform() = default;
+QtPlatform::~QtPlatform() {
+    // The icon goes before its menu: on a panel the menu is the icon's export.
+    tray_.reset();
+}
 
 std::unique_ptr<Window> QtPlatform::createWindow(const layout::Form& form) {
     const bool main = mainWidget_.isNull();
@@ -77,10 +83,7 @@ bool QtPlatform::trayAvailable() const { return tray_ != nullptr && QSystemTrayI
 void QtPlatform::popupMenu(const QPoint& at) {
     if (!menu_) return;
     QCoreApplication::processEvents();
-    QAction* chosen = menu_->exec(at);
-    if (chosen == nullptr) return;
-    const auto index = static_cast<std::size_t>(chosen->data().toInt());
-    if (index < items_.size() && items_[index].onClick) items_[index].onClick();
+    menu_->exec(at);  // the chosen item's action runs from its triggered signal
 }
 
 void QtPlatform::showTrayIcon(const std::u16string& tooltip, std::vector<MenuItem> menu) {
@@ -89,28 +92,65 @@ void QtPlatform::showTrayIcon(const std::u16string& tooltip, std::vector<MenuIte
     menu_->setObjectName(QStringLiteral("PopupMenu1"));
     for (std::size_t i = 0; i < items_.size(); ++i) {
         QAction* action = menu_->addAction(ToQ(items_[i].caption));
-        action->setData(static_cast<int>(i));
+        // Queued: the item runs once the menu has closed and its event has
+        // returned, whether the menu is ours or a panel's drawing of it.
+        QObject::connect(
+            action, &QAction::triggered, &owner_,
+            [this, i] {
+                if (items_[i].onClick) items_[i].onClick();
+            },
+            Qt::QueuedConnection);
     }
-    tray_ = new QSystemTrayIcon(ProgramIcon(), &owner_);
-    tray_->setObjectName(QStringLiteral("TrayIcon1"));
-    tray_->setToolTip(ToQ(tooltip));
-    QObject::connect(tray_, &QSystemTrayIcon::activated, &owner_, [this](QSystemTrayIcon::ActivationReason reason) {
-        // The right button opens the menu; the other buttons and double clicks do nothing.
-        if (reason == QSystemTrayIcon::Context) popupMenu(QCursor::pos());
+    trayToolTip_ = ToQ(tooltip);
+    trayHosts_ = std::make_unique<TrayHosts>();
+    if (createTrayIconIfHosted() || !trayHosts_->canAppear()) return;
+    // A program started with the session may be up before its panel. A panel
+    // that offers both kinds takes the X tray and the bus names a moment
+    // apart: an X tray that turns up now is given a few seconds for the
+    // indicator host, whose menus work on more panels.
+    xembedGraceTicks_ = trayHosts_->busConnected() ? kXEmbedGraceTicks : 0;
+    auto* poll = new QTimer(&owner_);
+    QObject::connect(poll, &QTimer::timeout, &owner_, [this, poll] {
+        if (createTrayIconIfHosted()) poll->deleteLater();
     });
-    tray_->show();
+    poll->start(1000);
 }
 
-std::optional<std::u16string> QtPlatform::openFileDialog(const std::u16string& filter) {
-    const QString text = ToQ(filter);
-    const qsizetype bar = text.indexOf(u'|');
-    const QString nameFilter =
-        bar < 0 ? text : QStringLiteral("%1 (%2)").arg(text.left(bar), text.mid(bar + 1).replace(u';', u' '));
+bool QtPlatform::createTrayIconIfHosted() {
+    if (!trayHosts_->statusNotifierHost()) {
+        if (!trayHosts_->xembedTray()) return false;
+        if (xembedGraceTicks_ > 0) {
+            --xembedGraceTicks_;
+            return false;
+        }
+    }
+    trayHosts_.reset();
+    tray_ = std::make_unique<QSystemTrayIcon>(ProgramIcon());
+    tray_->setObjectName(QStringLiteral("TrayIcon1"));
+    tray_->setToolTip(trayToolTip_);
+    // An indicator panel draws the menu the icon exports; an X tray icon opens
+    // it itself on the right button.
+    tray_->setContextMenu(menu_.get());
+    QObject::connect(tray_.get(), &QSystemTrayIcon::activated, &owner_, [this](QSystemTrayIcon::ActivationReason reason) {
+        // A panel that asks the item for its menu instead of drawing it.
+        if (reason == QSystemTrayIcon::Context && !menu_->isVisible()) {
+            QTimer::singleShot(0, &owner_, [this] { popupMenu(QCursor::pos()); });
+        }
+    });
+    tray_->show();
+    return true;
+}
+
+std::optional<std::u16string> QtPlatform::openFileDialog(const std::vector<FileFilter>& filters) {
+    QStringList nameFilters;
+    for (const FileFilter& filter : filters) {
+        nameFilters << QStringLiteral("%1 (%2)").arg(ToQ(filter.description), ToQ(filter.patterns).replace(u';', u' '));
+    }
     QFileDialog dialog;
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(nameFilter);
+    dialog.setNameFilters(nameFilters);
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog.setSizeGripEnabled(true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

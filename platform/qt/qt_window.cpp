@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/x11_frame.h"
 #include "resources/layout.h"
 
 namespace platform::qt {
@@ -218,6 +219,14 @@ void FormWidget::contextMenuEvent(QContextMenuEvent* event) {
     QWidget::contextMenuEvent(event);
 }
 
+void FormWidget::placeToDevicePixel(int right, int bottom) {
+    if (windowHandle() == nullptr || !PlaceFrameByRightBottom(*windowHandle(), right, bottom)) return;
+    deviceTarget_ = QPoint(right, bottom);
+    deviceRetries_ = 3;
+    // A later move is the user's or the program's own, not an answer to this one.
+    QTimer::singleShot(500, this, [this] { deviceRetries_ = 0; });
+}
+
 bool FormWidget::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     switch (event->type()) {
@@ -225,9 +234,19 @@ bool FormWidget::event(QEvent* event) {
             // The window manager sets the frame a moment after the window maps;
             // look again shortly in case no event reports it.
             for (int delay : {20, 60, 150, 400, 1000}) QTimer::singleShot(delay, this, [this] { checkFrame(); });
-            [[fallthrough]];
+            checkFrame();
+            break;
         case QEvent::Move:
+            if (deviceRetries_ > 0 && windowHandle() != nullptr) {
+                --deviceRetries_;
+                PlaceFrameByRightBottom(*windowHandle(), deviceTarget_.x(), deviceTarget_.y());
+            }
+            checkFrame();
+            break;
         case QEvent::Resize:
+        // The caption changes every second while the window is shown: a frame
+        // that a busy window manager sets late is still found.
+        case QEvent::WindowTitleChange:
             checkFrame();
             break;
         default:
@@ -275,27 +294,6 @@ QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindo
 QtWindow::~QtWindow() { delete widget_.data(); }
 
 namespace {
-
-// A connection to the X server the program's windows are on; null when they
-// are not on X11.
-xcb_connection_t* X11Connection() {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 2, 0)
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 != nullptr ? x11->connection() : nullptr;
-#else
-    // Qt 5 keeps its own connection to itself: open one of ours, once.
-    static xcb_connection_t* const connection = [] {
-        if (QGuiApplication::platformName() != QLatin1String("xcb")) return static_cast<xcb_connection_t*>(nullptr);
-        xcb_connection_t* opened = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(opened) != 0) {
-            xcb_disconnect(opened);
-            return static_cast<xcb_connection_t*>(nullptr);
-        }
-        return opened;
-    }();
-    return connection;
-#endif
-}
 
 xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
@@ -399,7 +397,16 @@ Rect QtWindow::outerRect() const {
     return Rect{frame.x(), frame.y(), frame.width(), frame.height()};
 }
 
-void QtWindow::moveTo(int left, int top) { widget_->move(left, top); }
+void QtWindow::moveTo(int left, int top) {
+    widget_->move(left, top);
+    // On a scaled screen: to the device pixel, by the right and bottom edges,
+    // where this program's windows meet the screen's.
+    const qreal ratio = widget_->devicePixelRatioF();
+    QWindow* window = widget_->windowHandle();
+    if (ratio == 1.0 || window == nullptr || !widget_->isVisible()) return;
+    const QRect frame = widget_->frameGeometry();
+    widget_->placeToDevicePixel(qRound((left + frame.width()) * ratio), qRound((top + frame.height()) * ratio));
+}
 
 void QtWindow::resize(int width, int height) {
     const QSize frame = widget_->frameGeometry().size() - widget_->geometry().size();

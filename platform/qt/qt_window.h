@@ -25,6 +25,10 @@ public:
     FormWidget(const layout::Form& form, QtPlatform& desktop, bool mainWindow);
 
     void setImage(QImage image);
+    // Moves the frame to the device pixel (see x11_frame.h), and again on the
+    // moves that follow at once: the window manager may answer Qt's own move
+    // after this one.
+    void placeToDevicePixel(int right, int bottom);
 
     std::function<void(MouseButton, int, int)> mouseDown;
     std::function<void()> frameKnown;
@@ -42,6 +46,8 @@ private:
     QtPlatform& desktop_;
     bool mainWindow_;
     bool frameKnownFired_ = false;
+    QPoint deviceTarget_;
+    int deviceRetries_ = 0;
     QImage image_;
 };
 

@@ -21,7 +21,6 @@ namespace {
 constexpr wchar_t kServiceClass[] = L"NamewheelService";
 constexpr UINT kTrayMessage = WM_APP + 1;
 constexpr UINT kTrayId = 1;
-constexpr std::size_t kTooltipLimit = 127;  // szTip holds 128 characters with the terminator
 
 // Releases a COM interface when it goes out of scope.
 template <typename Interface>
@@ -157,7 +156,9 @@ bool Win32Platform::addTrayIcon() {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = kTrayMessage;
     data.hIcon = trayIcon_;
-    const std::size_t length = std::min(tooltip_.size(), kTooltipLimit);
+    // The form cuts the tooltip to what the icon can hold; this keeps the copy
+    // inside szTip whatever it is given.
+    const std::size_t length = std::min(tooltip_.size(), std::size(data.szTip) - 1);
     std::copy_n(reinterpret_cast<const wchar_t*>(tooltip_.data()), length, data.szTip);
     data.szTip[length] = L'\0';
     trayAdded_ = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
@@ -219,19 +220,21 @@ void Win32Platform::popupMenu() {
     if (handler) handler();
 }
 
-std::optional<std::u16string> Win32Platform::openFileDialog(const std::u16string& filter) {
-    // "description|pattern|…" becomes "description\0pattern\0…\0\0".
-    std::wstring filters(reinterpret_cast<const wchar_t*>(filter.data()), filter.size());
-    for (wchar_t& ch : filters) {
-        if (ch == L'|') ch = L'\0';
+std::optional<std::u16string> Win32Platform::openFileDialog(const std::vector<FileFilter>& filters) {
+    // "description\0patterns\0…\0\0".
+    std::wstring list;
+    for (const FileFilter& filter : filters) {
+        for (const std::u16string* text : {&filter.description, &filter.patterns}) {
+            list.append(reinterpret_cast<const wchar_t*>(text->data()), text->size());
+            list.push_back(L'\0');
+        }
     }
-    filters.push_back(L'\0');
-    filters.push_back(L'\0');
+    list.push_back(L'\0');
     std::wstring file(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = IsWindow(mainHwnd_) ? mainHwnd_ : nullptr;
-    dialog.lpstrFilter = filters.c_str();
+    dialog.lpstrFilter = list.c_str();
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());

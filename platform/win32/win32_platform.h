@@ -44,7 +44,7 @@ public:
     void startTimer(int periodMilliseconds, Handler onTick) override;
     void messageBox(const std::u16string& text, const std::u16string& caption, MessageIcon icon) override;
     void showTrayIcon(const std::u16string& tooltip, std::vector<MenuItem> menu) override;
-    std::optional<std::u16string> openFileDialog(const std::u16string& filter) override;
+    std::optional<std::u16string> openFileDialog(const std::vector<FileFilter>& filters) override;
     bool shellOpen(const std::u16string& target, const std::u16string& parameters, const std::u16string& directory,
                    int showCommand) override;
     std::optional<std::vector<std::uint8_t>> resource(const std::u16string& name, const std::u16string& type) override;

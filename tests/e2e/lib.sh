@@ -20,6 +20,10 @@ E2E_NAME=$(basename "${0%.sh}")
 XVFB_PID=""
 WM_PID=""
 TRAY_PID=""
+BUS_PID=""
+XFCONF_PID=""
+PANEL_PID=""
+MUTTER_PID=""
 APP_PID=""
 APP_RC=""
 APP_LOG=""
@@ -143,8 +147,12 @@ e2e_cleanup() {
         e2e_stop_pid "$APP_PID"
     fi
     e2e_stop_pid "$TRAY_PID"
+    e2e_stop_pid "$PANEL_PID"
+    e2e_stop_pid "$XFCONF_PID"
     e2e_stop_pid "$WM_PID"
     e2e_stop_pid "$XVFB_PID"
+    e2e_stop_pid "$MUTTER_PID"
+    e2e_stop_pid "$BUS_PID"
     if [ -n "${E2E_KEEP:-}" ]; then
         echo "kept $E2E_TMP"
     else
@@ -168,10 +176,11 @@ wait_until() {
 # Milliseconds since the epoch.
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
+# e2e_start_x [WIDTHxHEIGHT]: 1920x1080 unless told.
 e2e_start_x() {
     local fd_file=$E2E_TMP/display
     : >"$fd_file"
-    Xvfb -displayfd 5 -screen 0 1920x1080x24 -nolisten tcp -noreset 5>"$fd_file" >"$E2E_TMP/xvfb.log" 2>&1 &
+    Xvfb -displayfd 5 -screen 0 "${1:-1920x1080}x24" -nolisten tcp -noreset 5>"$fd_file" >"$E2E_TMP/xvfb.log" 2>&1 &
     XVFB_PID=$!
     wait_until 15 test -s "$fd_file" || die "Xvfb did not start (see $E2E_TMP/xvfb.log)"
     export DISPLAY=:$(tr -d '[:space:]' <"$fd_file")
@@ -203,6 +212,166 @@ e2e_start_tray() {
 e2e_stop_tray() {
     e2e_stop_pid "$TRAY_PID"
     TRAY_PID=""
+}
+
+# A private session bus (the tests otherwise run without one): panels that
+# host StatusNotifierItems, and the program's icon for them, meet on it.
+e2e_start_bus() {
+    local file=$E2E_TMP/bus-address
+    : >"$file"
+    dbus-daemon --session --nofork --nopidfile --print-address=5 5>"$file" >"$E2E_TMP/dbus.log" 2>&1 &
+    BUS_PID=$!
+    wait_until 10 test -s "$file" || die "dbus-daemon did not start (see $E2E_TMP/dbus.log)"
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$file")
+    export DBUS_SESSION_BUS_ADDRESS
+}
+
+bus_has() { dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'; }
+
+# An indicator panel: xfce4-panel with its status tray alone, along the top of
+# the screen. Its tray hosts StatusNotifierItems (and X tray icons too).
+e2e_start_panel() {
+    local conf=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml
+    mkdir -p "$conf"
+    cat >"$conf/xfce4-panel.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="30"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+XML
+    if [ -z "$XFCONF_PID" ]; then
+        local xfconfd
+        xfconfd=$(ls /usr/lib/*/xfce4/xfconf/xfconfd 2>/dev/null | head -n 1)
+        [ -n "$xfconfd" ] || die "xfconfd is not installed (package xfconf)"
+        "$xfconfd" >>"$E2E_TMP/xfconfd.log" 2>&1 &
+        XFCONF_PID=$!
+        wait_until 15 bus_has org.xfce.Xfconf || die "xfconfd did not start (see $E2E_TMP/xfconfd.log)"
+    fi
+    xfce4-panel --disable-wm-check >>"$E2E_TMP/panel.log" 2>&1 &
+    PANEL_PID=$!
+    wait_until 30 bus_has org.kde.StatusNotifierWatcher ||
+        die "xfce4-panel's tray did not take org.kde.StatusNotifierWatcher (see $E2E_TMP/panel.log)"
+}
+
+e2e_stop_panel() {
+    e2e_stop_pid "$PANEL_PID"
+    PANEL_PID=""
+}
+
+# The window of the panel's status tray, embedded in the panel (the plugin
+# runs in a process of its own, whose menus have the same class).
+panel_tray() {
+    local w g
+    for w in $(xdotool search --all --onlyvisible --class '^wrapper-2\.0$' 2>/dev/null); do
+        override_redirect "$w" && continue
+        g=($(geometry "$w"))
+        [ ${#g[@]} -eq 4 ] && [ "${g[1]}" -ge 0 ] && [ "${g[2]}" -gt 10 ] && { echo "$w"; return 0; }
+    done
+    return 1
+}
+
+# The items registered with the panel's watcher, one "bus-name/path" a line.
+sni_items() {
+    gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems \
+        2>/dev/null | grep -o "'[^']*'" | tr -d "'"
+}
+
+# sni_item_of PID: the bus name of the process's registered item.
+sni_item_of() {
+    local item name pid
+    for item in $(sni_items); do
+        name=${item%%/*}
+        pid=$(gdbus call --session --dest org.freedesktop.DBus --object-path / \
+            --method org.freedesktop.DBus.GetConnectionUnixProcessID "$name" 2>/dev/null | grep -o '[0-9]\+' | tail -n 1)
+        [ "$pid" = "$1" ] && { echo "$name"; return 0; }
+    done
+    return 1
+}
+
+# sni_property NAME PROPERTY: a property of the item at /StatusNotifierItem.
+sni_property() {
+    gdbus call --session --dest "$1" --object-path /StatusNotifierItem \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$2" 2>/dev/null
+}
+
+# sni_menu_labels NAME: the labels of the menu the item exports, one a line,
+# in their D-Bus form ("_" marks the access key).
+sni_menu_labels() {
+    local path
+    path=$(sni_property "$1" Menu | grep -o "'[^']*'" | tr -d "'")
+    [ -n "$path" ] && [ "$path" != /NO_DBUSMENU ] || return 1
+    gdbus call --session --dest "$1" --object-path "$path" --method com.canonical.dbusmenu.GetLayout -- 0 -1 '[]' \
+        2>/dev/null | grep -o "'label': <'[^']*'>" | sed "s/^'label': <'//; s/'>\$//"
+}
+
+# open_panel_menu: right-clicks the program's icon, the only one in the
+# panel's tray, and waits for the menu the panel draws: MENU.
+open_panel_menu() {
+    local tray owner before g
+    MENU=""
+    tray=$(panel_tray) || return 1
+    owner=$(xprop -id "$tray" _NET_WM_PID 2>/dev/null | awk '{ print $NF }')
+    before=" $(popups_of "$owner" | tr '\n' ' ') "
+    g=($(geometry "$tray"))
+    # GTK also maps a 10 x 10 stub off the screen: a menu is on it.
+    new_panel_popup() {
+        local w p
+        for w in $(popups_of "$owner"); do
+            case "$before" in *" $w "*) continue ;; esac
+            p=($(geometry "$w"))
+            [ "${p[0]}" -ge 0 ] && [ "${p[1]}" -ge 0 ] && [ "${p[2]}" -gt 10 ] && { MENU=$w; return 0; }
+        done
+        return 1
+    }
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
+    wait_until 5 new_panel_popup && return 0
+    note "no menu after the first right-click; trying once more"
+    xdotool key Escape
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
+    wait_until 5 new_panel_popup
+}
+
+# e2e_start_wayland [no-x11]: a headless Wayland session (mutter, one
+# 1920 x 1080 monitor) on a private session bus, with its X server (Xwayland)
+# unless told otherwise. Exports WAYLAND_DISPLAY, XDG_SESSION_TYPE and, with
+# Xwayland, DISPLAY and XAUTHORITY, as a desktop's session does; the platform
+# plugin is left for the program to choose.
+e2e_start_wayland() {
+    local name=wl-namewheel-$$ x11_flag="" log=$E2E_TMP/mutter.log
+    [ "${1:-}" = no-x11 ] && x11_flag=--no-x11
+    [ -n "$BUS_PID" ] || e2e_start_bus
+    unset DISPLAY XAUTHORITY QT_QPA_PLATFORM
+    mutter --wayland --headless --virtual-monitor 1920x1080 --wayland-display "$name" $x11_flag >"$log" 2>&1 &
+    MUTTER_PID=$!
+    wait_until 30 test -S "$XDG_RUNTIME_DIR/$name" || die "mutter did not start (see $log)"
+    export WAYLAND_DISPLAY=$name XDG_SESSION_TYPE=wayland
+    if [ -z "$x11_flag" ]; then
+        x_display() { sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$log" | head -n 1 | grep .; }
+        wait_until 30 x_display >/dev/null || die "mutter started no Xwayland (see $log)"
+        export DISPLAY=$(x_display)
+        XAUTHORITY=$(ls "$XDG_RUNTIME_DIR"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1)
+        [ -n "$XAUTHORITY" ] && export XAUTHORITY
+        wait_until 15 wm_running || die "mutter does not manage Xwayland's windows (see $log)"
+        note "Wayland display $WAYLAND_DISPLAY, Xwayland on $DISPLAY"
+    else
+        note "Wayland display $WAYLAND_DISPLAY, no X server"
+    fi
 }
 
 # e2e_start_desktop [tray]
@@ -331,6 +500,18 @@ frame_of() {
         fi
         w=$parent
     done
+}
+
+# outer_rect W: "X Y WIDTH HEIGHT" of the window and the frame the window
+# manager declares in _NET_FRAME_EXTENTS (some frame windows also hold
+# invisible borders for resizing).
+outer_rect() {
+    local g e
+    g=($(geometry "$1"))
+    [ ${#g[@]} -eq 4 ] || return 1
+    e=($(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/^_NET_FRAME_EXTENTS(CARDINAL) = //p' | tr -d ,))
+    [ ${#e[@]} -eq 4 ] || e=(0 0 0 0)
+    echo $((g[0] - e[0])) $((g[1] - e[2])) $((g[2] + e[0] + e[1])) $((g[3] + e[2] + e[3]))
 }
 
 # The atoms of _NET_WM_STATE, separated by ", ".

@@ -132,8 +132,12 @@ void FakePlatform::choose(const std::u16string& caption) {
     throw std::out_of_range("no menu item " + Utf8(caption));
 }
 
-std::optional<std::u16string> FakePlatform::openFileDialog(const std::u16string& filter) {
-    record("dialog " + Utf8(filter));
+std::optional<std::u16string> FakePlatform::openFileDialog(const std::vector<platform::FileFilter>& filters) {
+    std::string line = "dialog ";
+    for (const platform::FileFilter& filter : filters) {
+        line += (line.size() > 7 ? "|" : "") + Utf8(filter.description) + "|" + Utf8(filter.patterns);
+    }
+    record(line);
     if (dialogAnswers.empty()) return std::nullopt;
     auto answer = dialogAnswers.front();
     dialogAnswers.pop_front();

@@ -92,7 +92,7 @@ public:
     void startTimer(int periodMilliseconds, platform::Handler onTick) override;
     void messageBox(const std::u16string& text, const std::u16string& caption, platform::MessageIcon icon) override;
     void showTrayIcon(const std::u16string& tooltip, std::vector<platform::MenuItem> menu) override;
-    std::optional<std::u16string> openFileDialog(const std::u16string& filter) override;
+    std::optional<std::u16string> openFileDialog(const std::vector<platform::FileFilter>& filters) override;
     bool shellOpen(const std::u16string& target, const std::u16string& parameters, const std::u16string& directory,
                    int showCommand) override;
     std::optional<std::vector<std::uint8_t>> resource(const std::u16string& name, const std::u16string& type) override;

@@ -14,6 +14,8 @@ build=${1:-$root/build-win32}
 build64=${2:-$(dirname "$(cd "$build" 2>/dev/null && pwd || echo "$build")")/win64}
 # shellcheck source=tests/win32/lib.sh
 source "$here/lib.sh"
+# Its program is also started as AÉ.exe: any .exe's windows are its.
+NW_PROGRAM_CLASS='[^.]*\.exe'
 
 nw_setup "$build" "$build64"
 exe=$NW_RUN_DIR/namewheel.exe
@@ -47,69 +49,6 @@ boxes() {
 }
 has_box() { [[ -n $(boxes) ]]; }
 no_box() { [[ -z $(boxes) ]]; }
-
-# The program's visible windows, and the one whose title starts with PREFIX.
-program_windows() { xdotool search --onlyvisible --classname '\.exe$' 2>/dev/null || true; }
-window_titled() {
-  local w
-  for w in $(program_windows); do
-    [[ $(xdotool getwindowname "$w" 2>/dev/null) == "$1"* ]] && { echo "$w"; return 0; }
-  done
-  return 1
-}
-geometry_of() {
-  xdotool getwindowgeometry --shell "$1" 2>/dev/null |
-    awk -F= '/^X=/{x=$2} /^Y=/{y=$2} /^WIDTH=/{w=$2} /^HEIGHT=/{h=$2} END{print x, y, w, h}'
-}
-
-# Right-clicks the icon in Wine's tray window until a menu is up (Wine's
-# first popup may close itself at once); prints the menu's window.
-open_tray_menu() {
-  local tray before attempt w tray_height
-  tray=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1)
-  [[ -n $tray ]] || return 1
-  read -r _ _ _ tray_height < <(geometry_of "$tray")
-  for attempt in 1 2 3 4 5 6; do
-    before=$(program_windows | sort)
-    xdotool mousemove --window "$tray" 12 $((tray_height - 14)) click 3
-    for _ in $(seq 1 15); do
-      sleep 0.1
-      w=$(comm -13 <(echo "$before") <(program_windows | sort) | head -n 1)
-      if [[ -n $w ]]; then
-        sleep 0.4
-        if program_windows | grep -qx "$w"; then
-          echo "$w"
-          return 0
-        fi
-      fi
-    done
-    xdotool key Escape 2>/dev/null || true
-    sleep 0.5
-  done
-  return 1
-}
-
-# Item INDEX (from 0) of the eight of the open menu in window w.
-choose_item() {
-  local w=$1 index=$2 width height item
-  read -r _ _ width height < <(geometry_of "$w")
-  item=$(((height - 6) / 8))
-  xdotool mousemove --window "$w" $((width / 2)) $((3 + index * item + item / 2)) click 1
-}
-
-# Waits up to SECONDS for the background program PID to end: code is its exit code.
-ended_with() {
-  local pid=$1 seconds=$2
-  for _ in $(seq 1 $((seconds * 10))); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"
-      code=$?
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
 
 start_program() {
   local dir=$1 name=$2

@@ -188,3 +188,96 @@ nw_setup() {
 nw_windows_named() {
   xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true
 }
+
+# ---- driving the running program ----
+
+# The program's visible windows (X windows of the class Wine gives an .exe).
+program_windows() { xdotool search --onlyvisible --classname "^${NW_PROGRAM_CLASS:-namewheel\\.exe}\$" 2>/dev/null || true; }
+
+# The visible window whose title starts with PREFIX, or nothing.
+window_titled() {
+  local w
+  for w in $(program_windows); do
+    [[ $(xdotool getwindowname "$w" 2>/dev/null) == "$1"* ]] && { echo "$w"; return 0; }
+  done
+  return 1
+}
+
+# "left top width height" of a window.
+geometry_of() {
+  xdotool getwindowgeometry --shell "$1" 2>/dev/null |
+    awk -F= '/^X=/{x=$2} /^Y=/{y=$2} /^WIDTH=/{w=$2} /^HEIGHT=/{h=$2} END{print x, y, w, h}'
+}
+
+# Right-clicks the icon in Wine's own tray window until the menu is up
+# (Wine's first popup may close itself at once). Prints the menu's window.
+open_tray_menu() {
+  local tray before attempt w
+  tray=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1)
+  [[ -n $tray ]] || return 1
+  read -r _ _ _ tray_height < <(geometry_of "$tray")
+  for attempt in 1 2 3 4 5 6; do
+    before=$(program_windows | sort)
+    # The first icon sits at the left of the tray's one row, under its caption.
+    xdotool mousemove --window "$tray" 12 $((tray_height - 14)) click 3
+    for _ in $(seq 1 15); do
+      sleep 0.1
+      w=$(comm -13 <(echo "$before") <(program_windows | sort) | head -n 1)
+      if [[ -n $w ]]; then
+        sleep 0.4
+        # Still there a moment later: it did not close itself.
+        if program_windows | grep -qx "$w"; then
+          echo "$w"
+          return 0
+        fi
+      fi
+    done
+    nw_note "tray menu not up after right-click $attempt; again" >&2
+    xdotool key Escape 2>/dev/null || true
+    sleep 0.5
+  done
+  return 1
+}
+
+# Chooses item INDEX (from 0) of the open menu in window w with the mouse:
+# eight items of one height between the menu's 3-pixel edges.
+choose_item() {
+  local w=$1 index=$2 width height item
+  read -r _ _ width height < <(geometry_of "$w")
+  item=$(((height - 6) / 8))
+  xdotool mousemove --window "$w" $((width / 2)) $((3 + index * item + item / 2)) click 1
+}
+
+# Sends a key to window w, once it has the focus.
+key_to() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || true
+  xdotool key "$2"
+}
+
+# Waits until the caption of window w says the last tick was just after a
+# fifth one (its seconds end in 1 or 6), up to ten seconds.
+after_fifth_tick() {
+  local title seconds
+  for _ in $(seq 1 100); do
+    title=$(xdotool getwindowname "$1" 2>/dev/null)
+    seconds=${title##*:}
+    seconds=${seconds%)}
+    [[ $seconds =~ ^[0-9]+$ ]] && ((10#$seconds % 5 == 1)) && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to SECONDS for the background program PID to end: code is its exit code.
+ended_with() {
+  local pid=$1 seconds=$2
+  for _ in $(seq 1 $((seconds * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      code=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}

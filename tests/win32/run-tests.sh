@@ -90,90 +90,11 @@ exe=$NW_RUN_DIR/namewheel.exe
 
 # ---- helpers on the running program ----
 
-# The program's visible windows (X windows of the class Wine gives it).
-program_windows() { xdotool search --onlyvisible --classname '^namewheel\.exe$' 2>/dev/null || true; }
-
-# The visible window whose title starts with PREFIX, or nothing.
-window_titled() {
-  local w
-  for w in $(program_windows); do
-    [[ $(xdotool getwindowname "$w" 2>/dev/null) == "$1"* ]] && { echo "$w"; return 0; }
-  done
-  return 1
-}
-
 # The visible 48 x 48 window: the badge.
 badge_window() {
   local w
   for w in $(program_windows); do
     [[ $(xdotool getwindowgeometry "$w" 2>/dev/null) == *"Geometry: 48x48"* ]] && { echo "$w"; return 0; }
-  done
-  return 1
-}
-
-# "left top width height" of a window.
-geometry_of() {
-  xdotool getwindowgeometry --shell "$1" 2>/dev/null |
-    awk -F= '/^X=/{x=$2} /^Y=/{y=$2} /^WIDTH=/{w=$2} /^HEIGHT=/{h=$2} END{print x, y, w, h}'
-}
-
-count_windows() { program_windows | wc -l; }
-
-# Right-clicks the icon in Wine's own tray window until the menu is up
-# (Wine's first popup may close itself at once). Prints the menu's window.
-open_tray_menu() {
-  local tray before attempt w
-  tray=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1)
-  [[ -n $tray ]] || return 1
-  read -r _ _ _ tray_height < <(geometry_of "$tray")
-  for attempt in 1 2 3 4 5 6; do
-    before=$(program_windows | sort)
-    # The first icon sits at the left of the tray's one row, under its caption.
-    xdotool mousemove --window "$tray" 12 $((tray_height - 14)) click 3
-    for _ in $(seq 1 15); do
-      sleep 0.1
-      w=$(comm -13 <(echo "$before") <(program_windows | sort) | head -n 1)
-      if [[ -n $w ]]; then
-        sleep 0.4
-        # Still there a moment later: it did not close itself.
-        if program_windows | grep -qx "$w"; then
-          echo "$w"
-          return 0
-        fi
-      fi
-    done
-    nw_note "tray menu not up after right-click $attempt; again" >&2
-    xdotool key Escape 2>/dev/null || true
-    sleep 0.5
-  done
-  return 1
-}
-
-# Chooses item INDEX (from 0) of the open menu in window w with the mouse:
-# eight items of one height between the menu's 3-pixel edges.
-choose_item() {
-  local w=$1 index=$2 width height item
-  read -r _ _ width height < <(geometry_of "$w")
-  item=$(((height - 6) / 8))
-  xdotool mousemove --window "$w" $((width / 2)) $((3 + index * item + item / 2)) click 1
-}
-
-# Sends a key to window w, once it has the focus.
-key_to() {
-  xdotool windowfocus --sync "$1" 2>/dev/null || true
-  xdotool key "$2"
-}
-
-# Waits until the caption of window w says the last tick was just after a
-# fifth one (its seconds end in 1 or 6), up to ten seconds.
-after_fifth_tick() {
-  local title seconds
-  for _ in $(seq 1 100); do
-    title=$(xdotool getwindowname "$1" 2>/dev/null)
-    seconds=${title##*:}
-    seconds=${seconds%)}
-    [[ $seconds =~ ^[0-9]+$ ]] && ((10#$seconds % 5 == 1)) && return 0
-    sleep 0.1
   done
   return 1
 }
@@ -377,17 +298,7 @@ fi
 menu=$(open_tray_menu)
 if [[ -n $menu ]]; then
   choose_item "$menu" 3
-  ended=no
-  for _ in $(seq 1 100); do
-    if ! kill -0 "$program" 2>/dev/null; then
-      ended=yes
-      break
-    fi
-    sleep 0.1
-  done
-  if [[ $ended == yes ]]; then
-    wait "$program"
-    code=$?
+  if ended_with "$program" 10; then
     if ((code == 0)); then
       nw_pass "关闭(&C) ended the program with exit code 0"
     else
@@ -439,17 +350,7 @@ if [[ -n $main ]]; then
   xdotool windowfocus --sync "$main" 2>/dev/null || true
   xdotool key alt+F4
 fi
-ended=no
-for _ in $(seq 1 100); do
-  if ! kill -0 "$program" 2>/dev/null; then
-    ended=yes
-    break
-  fi
-  sleep 0.1
-done
-if [[ $ended == yes ]]; then
-  wait "$program"
-  code=$?
+if ended_with "$program" 10; then
   ((code == 0)) && nw_pass "Alt+F4 ended the program with exit code 0" || nw_fail "Alt+F4: exit code $code"
 else
   nw_fail "the program still runs 10 s after Alt+F4"

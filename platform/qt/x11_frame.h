@@ -1,0 +1,21 @@
+#pragma once
+// Placing a window's frame to the device pixel. Qt places windows in logical
+// pixels; on a scaled screen a frame of odd device width (the window
+// manager's borders are not scaled) has no exact logical position, and a
+// window meant to sit flush with the screen's edge ends a pixel short.
+
+class QWindow;
+struct xcb_connection_t;
+
+namespace platform::qt {
+
+// A connection to the X server the program's windows are on; null when they
+// are not on X11.
+xcb_connection_t* X11Connection();
+
+// Moves the outer frame of a shown top-level X window so that its right and
+// bottom edges fall on these device pixels. False where the window is not an
+// X window (nothing is moved then).
+bool PlaceFrameByRightBottom(QWindow& window, int right, int bottom);
+
+}  // namespace platform::qt
