@@ -13,6 +13,7 @@
 #include "resources/layout.h"
 #include "store/jet.h"
 #include "store/sequences.h"
+#include "store/transaction.h"
 
 namespace {
 
@@ -250,16 +251,15 @@ void TForm1::N2Click() {
     // Every count is reset, or after an error none is, in the file and in the
     // view alike.
     try {
-        ADOConnection1.BeginTrans();
+        Transaction reset(ADOConnection1);
         while (!ADOQuery1.Eof()) {
             ADOQuery1.Edit();
             ADOQuery1.SetField("c", 0);
             ADOQuery1.Post();
             ADOQuery1.Next();
         }
-        ADOConnection1.CommitTrans();
+        reset.Commit();
     } catch (const std::exception& error) {
-        ADOConnection1.RollbackTrans();
         ADOQuery1.SetSort(kSortByCount);
         throw Error(u"次数没有清除：" + MessageOf(error));
     }

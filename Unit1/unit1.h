@@ -6,7 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "store/db.h"
+#include "store/connection.h"
+#include "store/query.h"
 
 namespace platform {
 class Platform;

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "common/text.h"
+#include "platform/kernel.h"
 #include "platform/platform.h"
 
 namespace {
@@ -21,7 +22,7 @@ std::u16string ApplicationTitle(std::u16string_view executableFileName) {
     if (name.empty()) return {};
     // The first character as it is, even when it is half of a surrogate pair.
     const std::size_t first = name.size() > 1 && name[0] >= 0xD800 && name[0] <= 0xDBFF ? 2 : 1;
-    return std::u16string(name.substr(0, first)) + platform::LowerCase(name.substr(first));
+    return std::u16string(name.substr(0, first)) + kernel::LowerCase(name.substr(first));
 }
 
 std::u16string ApplicationTitle() {

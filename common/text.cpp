@@ -2,8 +2,6 @@
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
-
 void AppendCodePoint(std::u16string& out, char32_t cp) {
     if (cp < 0x10000) {
         out.push_back(static_cast<char16_t>(cp));
@@ -43,14 +41,23 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
     return length;
 }
 
+template <typename Trimmed>
+std::u16string TrimEnds(std::u16string_view text, Trimmed trimmed) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && trimmed(text[begin])) ++begin;
+    while (end > begin && trimmed(text[end - 1])) --end;
+    return std::u16string(text.substr(begin, end - begin));
+}
+
 }  // namespace
 
 std::u16string TrimControl(std::u16string_view text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && text[begin] <= u' ') ++begin;
-    while (end > begin && text[end - 1] <= u' ') --end;
-    return std::u16string(text.substr(begin, end - begin));
+    return TrimEnds(text, [](char16_t unit) { return unit <= u' '; });
+}
+
+std::u16string TrimBlanks(std::u16string_view text) {
+    return TrimEnds(text, [](char16_t unit) { return unit == u' ' || unit == u'\t'; });
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {
@@ -60,7 +67,7 @@ std::u16string Utf8ToUtf16(std::string_view text) {
         char32_t cp;
         const std::size_t length = DecodeUtf8(text, i, cp);
         if (length == 0) {
-            out.push_back(kReplacement);
+            out.push_back(kReplacementCharacter);
             ++i;
         } else {
             AppendCodePoint(out, cp);
@@ -80,7 +87,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = kReplacement;
+            cp = kReplacementCharacter;
         }
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
@@ -109,6 +116,14 @@ bool IsValidUtf8(std::string_view bytes) {
         i += length;
     }
     return true;
+}
+
+std::u16string AsciiLowerCase(std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& ch : out) {
+        if (ch >= u'A' && ch <= u'Z') ch = static_cast<char16_t>(ch + 32);
+    }
+    return out;
 }
 
 std::u16string ToU16(int value) {

@@ -5,9 +5,17 @@
 #include <string>
 #include <string_view>
 
+// What stands in the text for bytes or units that are no text.
+inline constexpr char16_t kReplacementCharacter = 0xFFFD;
+
 // Every character up to U+0020 (blanks and control characters) removed from
 // both ends; other spaces, such as U+3000, stay.
 std::u16string TrimControl(std::u16string_view text);
+// Blanks and tabs removed from both ends.
+std::u16string TrimBlanks(std::u16string_view text);
+// The letters A to Z in lower case, every other character as it is: for
+// keywords, not for names (kernel::LowerCase is for those).
+std::u16string AsciiLowerCase(std::u16string_view text);
 
 // Strict UTF-8 to UTF-16; invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);

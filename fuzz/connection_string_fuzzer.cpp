@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "store/db.h"
+#include "store/connection_string.h"
 
 namespace {
 
@@ -28,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i + 1 < size; i += 2) text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
 
     const ConnectionString parts = ParseConnectionString(text);
-    CheckValue(parts.provider);
     CheckValue(parts.dataSource);
     CheckValue(parts.password);
 
@@ -44,6 +43,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         u";Jet OLEDB:Database Password=");
     Require(built.dataSource == path);
     Require(built.password.empty());
-    Require(built.provider == u"P.4.0");
     return 0;
 }

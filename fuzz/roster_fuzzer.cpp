@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "common/text.h"
-#include "platform/platform.h"
-#include "store/db.h"
+#include "platform/kernel.h"
+#include "store/query.h"
 #include "store/roster_file.h"
 
 namespace {
@@ -60,7 +60,7 @@ void CheckOneLocale(std::string_view bytes) {
     std::u16string text;
     std::vector<std::u16string> names;
     try {
-        text = DecodeRosterText(bytes, platform::DecodeSystemCodePage);
+        text = DecodeRosterText(bytes, kernel::DecodeSystemCodePage);
         names = SplitRosterLines(text);
     } catch (...) {
         Fail("decoding or splitting threw");
@@ -78,14 +78,14 @@ void CheckOneLocale(std::string_view bytes) {
     // 0x0A is a line feed and nothing else, and a converter that holds back a
     // character (to see whether a combining mark follows) must still give it up
     // at the end of the text.
-    const std::u16string legacy = platform::DecodeSystemCodePage(bytes);
+    const std::u16string legacy = kernel::DecodeSystemCodePage(bytes);
     Require(ValidUtf16(legacy), "legacy decoding is not valid UTF-16");
     Require(LineFeeds(legacy) == LineFeeds(bytes), "legacy decoding changed the number of line feeds");
-    const std::u16string withLineEnd = platform::DecodeSystemCodePage(std::string(bytes) + "\n");
+    const std::u16string withLineEnd = kernel::DecodeSystemCodePage(std::string(bytes) + "\n");
     Require(withLineEnd == legacy + u"\n", "legacy decoding lost or changed the end of the text");
 
     try {
-        const Roster roster = ParseRosterFile("fuzz.txt", bytes, platform::DecodeSystemCodePage);
+        const Roster roster = ParseRosterFile("fuzz.txt", bytes, kernel::DecodeSystemCodePage);
         Require(!roster.names.empty(), "a roster without names was taken");
         Require(roster.names.size() == names.size(), "the roster's names are not the split lines");
         for (std::size_t i = 0; i < names.size(); ++i) {

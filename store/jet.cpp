@@ -5,9 +5,26 @@
 #include <filesystem>
 
 #include "common/text.h"
-#include "store/db.h"
+#include "store/connection.h"
+#include "store/connection_string.h"
+#include "store/query.h"
 
 namespace {
+
+// Makes a new database file at path and writes its header; empty, or why not.
+std::u16string WriteNewDatabase(const std::filesystem::path& path) {
+    try {
+        const DatabaseHandle db = OpenDatabase(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        // A new database is written on its first change: write its header now, so
+        // that the file is a database, not an empty file, when this returns.
+        if (sqlite3_exec(db.get(), "PRAGMA user_version=0;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return StoreErrorReason(db.get());
+        }
+        return {};
+    } catch (const Error& error) {
+        return error.message();
+    }
+}
 
 // The catalog's Create: a new, empty database file where the connection string says.
 void CreateCatalog(const std::u16string& connectionString) {
@@ -20,18 +37,7 @@ void CreateCatalog(const std::u16string& connectionString) {
     if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
         throw Error(where + u"：文件已存在");
     }
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                   nullptr);
-    std::u16string reason;
-    if (rc != SQLITE_OK) reason = db ? StoreErrorReason(db) : Utf8ToUtf16(sqlite3_errstr(rc));
-    // A new database is written on its first change: write its header now, so
-    // that the file is a database, not an empty file, when this returns.
-    if (rc == SQLITE_OK && sqlite3_exec(db, "PRAGMA user_version=0;", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        reason = StoreErrorReason(db);
-    }
-    sqlite3_close_v2(db);
+    const std::u16string reason = WriteNewDatabase(path);
     if (!std::filesystem::exists(path, ec)) {
         throw Error(where + u"：" + (reason.empty() ? std::u16string(u"文件没有建成") : reason));
     }
@@ -40,8 +46,19 @@ void CreateCatalog(const std::u16string& connectionString) {
 
 std::u16string g_lastError;
 
-bool Failed(const std::exception& error) {
-    g_lastError = MessageOf(error);
+// Runs a routine's body: every failure, whatever it throws or when the body
+// reports it, becomes false and the routine's last error, never one left from
+// before.
+template <typename Body>
+bool Routine(Body body) {
+    try {
+        if (body()) return true;
+        g_lastError = u"名单库出错";
+    } catch (const std::exception& error) {
+        g_lastError = MessageOf(error);
+    } catch (...) {
+        g_lastError = u"名单库出错";
+    }
     return false;
 }
 
@@ -50,57 +67,43 @@ bool Failed(const std::exception& error) {
 const std::u16string& LastStoreRoutineError() { return g_lastError; }
 
 bool CreateJetDatabase(std::u16string path, std::u16string password) {
-    try {
-        CreateCatalog(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path +
-                      u";Jet OLEDB:Database Password=" + password);
+    return Routine([&] {
+        CreateCatalog(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + u";Jet OLEDB:Database Password=" +
+                      password);
         return true;
-    } catch (const std::exception& error) {
-        return Failed(error);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool ConnectJetDatabase(TADOConnection& connection, std::u16string path, std::u16string password) {
-    try {
+    return Routine([&] {
         connection.LoginPrompt = false;
         connection.ConnectionString =
             u"Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info = False;Mode = ReadWrite;Data Source=" +
             path + u";Jet OLEDB:Database Password=" + password;
         connection.Open();
         return connection.Connected();
-    } catch (const std::exception& error) {
-        return Failed(error);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool ExecSql(TADOQuery& query, std::u16string statement) {
-    try {
+    return Routine([&] {
         query.Close();
         query.SQL.clear();
         query.SQL.push_back(std::move(statement));
         query.ExecSQL();
         query.SQL.clear();
         return true;
-    } catch (const std::exception& error) {
-        return Failed(error);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 bool OpenTable(TADOQuery& query, std::u16string table) {
-    try {
+    const bool open = Routine([&] {
         query.Close();
         query.SQL.clear();
         query.SQL.push_back(u"select * from " + table);
         query.Open();
-    } catch (const std::exception& error) {
-        Failed(error);
-        query.NoteOpenFailure(MessageOf(error));
-    } catch (...) {
-    }
-    return query.Active();
+        return query.Active();
+    });
+    if (!open) query.NoteOpenFailure(g_lastError);
+    return open;
 }

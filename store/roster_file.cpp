@@ -6,12 +6,11 @@
 #include <fstream>
 
 #include "common/text.h"
-#include "platform/platform.h"
-#include "store/db.h"
+#include "platform/kernel.h"
+#include "store/query.h"
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
 constexpr char16_t kEndOfText = 0x1A;
 
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
@@ -26,7 +25,7 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
         const auto b = static_cast<unsigned char>(bytes[i + 1]);
         units.push_back(static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a));
     }
-    if (bytes.size() % 2 != 0) units.push_back(kReplacement);
+    if (bytes.size() % 2 != 0) units.push_back(kReplacementCharacter);
     // Surrogates that do not pair up are not text.
     for (std::size_t i = 0; i < units.size(); ++i) {
         const char16_t unit = units[i];
@@ -34,7 +33,7 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
             units[i + 1] <= 0xDFFF) {
             ++i;
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            units[i] = kReplacement;
+            units[i] = kReplacementCharacter;
         }
     }
     return units;
@@ -175,5 +174,5 @@ Roster ReadRosterFile(const std::filesystem::path& file, EmptyRoster empty) {
     char chunk[1 << 16];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) throw Error(u"读不出名单文件" + quoted + u"：" + Utf8ToUtf16(std::strerror(errno)));
-    return ParseRosterFile(file, bytes, platform::DecodeSystemCodePage, empty);
+    return ParseRosterFile(file, bytes, kernel::DecodeSystemCodePage, empty);
 }

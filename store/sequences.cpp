@@ -3,9 +3,12 @@
 #include <optional>
 
 #include "common/text.h"
-#include "platform/platform.h"
-#include "store/db.h"
+#include "platform/kernel.h"
+#include "store/connection.h"
 #include "store/jet.h"
+#include "store/query.h"
+#include "store/transaction.h"
+#include "store/write_lock.h"
 
 namespace {
 
@@ -31,16 +34,15 @@ void RemoveTemporaryStore(const std::filesystem::path& storePath) {
 }
 
 void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& roster) {
-    connection.BeginTrans();
+    Transaction load(connection);
     std::size_t line = 0;
     try {
         for (const std::u16string& name : roster.names) {
             ++line;
             query.AppendRecord(name, 0);
         }
-        connection.CommitTrans();
+        load.Commit();
     } catch (const std::exception& error) {
-        connection.RollbackTrans();
         throw Error(u"名单文件“" + roster.file.u16string() + u"”第 " + ToU16(static_cast<int>(line)) +
                     u" 行：" + MessageOf(error));
     }
@@ -53,7 +55,7 @@ std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const s
     std::u16string unconfirmed;
     try {
         const std::filesystem::path folder = storePath.parent_path();
-        const std::u16string unwritable = platform::FolderWriteError(folder);
+        const std::u16string unwritable = kernel::FolderWriteError(folder);
         if (!unwritable.empty()) {
             throw Error(u"无法建立名单库“" + storePath.u16string() + u"”：文件夹“" + folder.u16string() +
                         u"”不能写入（" + unwritable + u"）");
@@ -75,8 +77,8 @@ std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const s
             std::optional<StoreWriteLock> oldStore(std::in_place, storePath);
             // Where an open file cannot be replaced (Windows), the lock only
             // waits until nobody is writing: holding it would stop the rename.
-            if (!platform::kOpenFilesCanBeReplaced) oldStore.reset();
-            unconfirmed = platform::ReplaceFileAtomically(temporary, storePath);
+            if (!kernel::kOpenFilesCanBeReplaced) oldStore.reset();
+            unconfirmed = kernel::ReplaceFileAtomically(temporary, storePath);
         } catch (const std::exception& error) {
             throw Error(u"无法替换名单库“" + storePath.u16string() + u"”：" + MessageOf(error));
         }

@@ -19,7 +19,8 @@
 #include <map>
 
 #include "common/text.h"
-#include "store/db.h"
+#include "store/connection.h"
+#include "store/query.h"
 #include "store/sequences.h"
 #include "tests/support/failing_disk.h"
 #include "tests/support/fixture.h"

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "common/text.h"
-#include "platform/platform.h"
+#include "platform/kernel.h"
 #include "tests/support/fixture.h"
 
 namespace {
@@ -80,11 +80,11 @@ TEST(RosterFile, LegacyCodePageIsGb18030WhereTheLocaleNamesNone) {
     std::setlocale(LC_ALL, "C");
     // 张三 / 李四 in GBK, with CR LF.
     const std::string gbk = "\xD5\xC5\xC8\xFD\r\n\xC0\xEE\xCB\xC4\r\n";
-    EXPECT_EQ(SplitRosterLines(DecodeRosterText(gbk, platform::DecodeSystemCodePage)), (Names{u"张三", u"李四"}));
+    EXPECT_EQ(SplitRosterLines(DecodeRosterText(gbk, kernel::DecodeSystemCodePage)), (Names{u"张三", u"李四"}));
     // Four-byte GB18030 sequence for U+20000, and an invalid byte.
-    EXPECT_EQ(platform::DecodeSystemCodePage("\x95\x32\x82\x36"), u"\U00020000");
-    EXPECT_EQ(platform::DecodeSystemCodePage("a\xFF" "b"), u"a\uFFFD" "b");
-    EXPECT_EQ(platform::DecodeSystemCodePage("a\xD5"), u"a\uFFFD");
+    EXPECT_EQ(kernel::DecodeSystemCodePage("\x95\x32\x82\x36"), u"\U00020000");
+    EXPECT_EQ(kernel::DecodeSystemCodePage("a\xFF" "b"), u"a\uFFFD" "b");
+    EXPECT_EQ(kernel::DecodeSystemCodePage("a\xD5"), u"a\uFFFD");
 }
 
 // A locale of one code page, made with localedef in a folder of its own and
@@ -121,9 +121,9 @@ TEST(RosterFile, ACodePageThatHoldsALetterBackLosesNothing) {
     // 0x81 is no character there, and not UTF-8 either.
     const LegacyLocale vietnamese("vi_VN", "CP1258");
     if (!vietnamese.made()) GTEST_SKIP() << "no CP1258 locale can be made here (package locales)";
-    EXPECT_EQ(platform::DecodeSystemCodePage("a\x81" "b"), u"a\uFFFD" "b") << "before an invalid byte and at the end";
-    EXPECT_EQ(platform::DecodeSystemCodePage("\xC3"), u"\u0102");
-    EXPECT_EQ(SplitRosterLines(DecodeRosterText("An\nB\xC3", platform::DecodeSystemCodePage)),
+    EXPECT_EQ(kernel::DecodeSystemCodePage("a\x81" "b"), u"a\uFFFD" "b") << "before an invalid byte and at the end";
+    EXPECT_EQ(kernel::DecodeSystemCodePage("\xC3"), u"\u0102");
+    EXPECT_EQ(SplitRosterLines(DecodeRosterText("An\nB\xC3", kernel::DecodeSystemCodePage)),
               (Names{u"An", u"B\u0102"}));
 }
 
@@ -161,7 +161,7 @@ TEST(RosterFile, ReadsAFileAndSaysWhatIsWrongWithABadOne) {
 // What ParseRosterFile says of bytes it refuses; empty when it takes them.
 std::u16string Refusal(const std::string& bytes) {
     try {
-        ParseRosterFile("班级.txt", bytes, platform::DecodeSystemCodePage);
+        ParseRosterFile("班级.txt", bytes, kernel::DecodeSystemCodePage);
     } catch (const Error& error) {
         return error.message();
     }
@@ -196,20 +196,20 @@ TEST(RosterFile, BytesThatAreNoRosterAreRefusedNamingTheFileAndTheLine) {
     // file, a name cut by the end-of-text mark, and what stands behind it.
     EXPECT_EQ(Refusal("\t甲 \n\n" + std::string(20, 'x') + "\r\n乙\x1Ajunk\n"), u"");
     EXPECT_EQ(Refusal("\xD5\xC5\xC8\xFD\r\n\xC0\xEE\xCB\xC4"), u"");
-    EXPECT_EQ(ParseRosterFile("a.txt", "\n", platform::DecodeSystemCodePage).names, Names{u""});
+    EXPECT_EQ(ParseRosterFile("a.txt", "\n", kernel::DecodeSystemCodePage).names, Names{u""});
     // Bytes that no decoder reads are no reason to refuse a file: they stand as U+FFFD.
-    EXPECT_EQ(ParseRosterFile("a.txt", "Ann\nBob\n\xFF\xFF\n", platform::DecodeSystemCodePage).names,
+    EXPECT_EQ(ParseRosterFile("a.txt", "Ann\nBob\n\xFF\xFF\n", kernel::DecodeSystemCodePage).names,
               (Names{u"Ann", u"Bob", u"\uFFFD\uFFFD"}));
-    EXPECT_EQ(ParseRosterFile("a.txt", "\xEF\xBB\xBF甲\n\xC0\x80\n", platform::DecodeSystemCodePage).names,
+    EXPECT_EQ(ParseRosterFile("a.txt", "\xEF\xBB\xBF甲\n\xC0\x80\n", kernel::DecodeSystemCodePage).names,
               (Names{u"甲", u"\uFFFD\uFFFD"}));
-    EXPECT_EQ(ParseRosterFile("a.txt", std::string("\xFF\xFE" "a\0b", 5), platform::DecodeSystemCodePage).names,
+    EXPECT_EQ(ParseRosterFile("a.txt", std::string("\xFF\xFE" "a\0b", 5), kernel::DecodeSystemCodePage).names,
               (Names{u"a\uFFFD"}));
 }
 
 TEST(RosterFile, ControlCharactersInTextAreReadAsTheyStand) {
     std::setlocale(LC_ALL, "C");
     const auto names = [](const std::string& bytes) {
-        return ParseRosterFile("a.txt", bytes, platform::DecodeSystemCodePage).names;
+        return ParseRosterFile("a.txt", bytes, kernel::DecodeSystemCodePage).names;
     };
     EXPECT_EQ(names("甲\f乙\n丙\n"), (Names{u"甲\f乙", u"丙"})) << "a stray form feed inside a name";
     EXPECT_EQ(names("甲\x01\n\x7F乙\n"), (Names{u"甲\x01", u"\x7F乙"}));
@@ -224,13 +224,13 @@ TEST(RosterFile, ControlCharactersInTextAreReadAsTheyStand) {
 TEST(RosterFile, AFileWithoutNamesIsTakenOnlyWhenAsked) {
     for (const std::string& bytes : {std::string(), std::string("\x1A"), std::string("\x1A甲\n乙\n"),
                                      std::string("\xEF\xBB\xBF")}) {
-        EXPECT_EQ(ParseRosterFile("a.txt", bytes, platform::DecodeSystemCodePage, EmptyRoster::Taken).names, Names{})
+        EXPECT_EQ(ParseRosterFile("a.txt", bytes, kernel::DecodeSystemCodePage, EmptyRoster::Taken).names, Names{})
             << fake::Utf8(Utf8ToUtf16(bytes));
         EXPECT_NE(Refusal(bytes).find(u"里没有名字"), std::u16string::npos);
     }
     // What is no text stays refused either way.
     static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR";
-    EXPECT_THROW(ParseRosterFile("a.txt", std::string(kPng, sizeof kPng - 1), platform::DecodeSystemCodePage,
+    EXPECT_THROW(ParseRosterFile("a.txt", std::string(kPng, sizeof kPng - 1), kernel::DecodeSystemCodePage,
                                  EmptyRoster::Taken),
                  Error);
 }

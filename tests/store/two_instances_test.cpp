@@ -13,7 +13,8 @@
 #include <thread>
 
 #include "common/text.h"
-#include "store/db.h"
+#include "store/connection.h"
+#include "store/query.h"
 #include "store/jet.h"
 #include "store/sequences.h"
 #include "tests/support/fixture.h"

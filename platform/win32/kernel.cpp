@@ -1,24 +1,17 @@
-// Kernel services on Windows: the ANSI code page and file replacement.
+// Kernel services on Windows: the ANSI code page, case mapping, folders and file replacement.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <string>
 #include <system_error>
 
 #include "common/text.h"
-#include "platform/platform.h"
+#include "platform/kernel.h"
 
-namespace platform {
+namespace kernel {
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
 constexpr UINT kGb18030 = 54936;
 constexpr int kLongestSequence = 4;  // GB18030's four-byte sequences
 
@@ -91,7 +84,7 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
             }
         }
         if (!decoded) {
-            out.push_back(kReplacement);
+            out.push_back(kReplacementCharacter);
             ++i;
         }
     }
@@ -134,4 +127,4 @@ std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const st
     return {};
 }
 
-}  // namespace platform
+}  // namespace kernel

@@ -1,4 +1,4 @@
-// Kernel services on a POSIX system: the legacy code page and file replacement.
+// Kernel services on a POSIX system: the legacy code page, case mapping, folders and file replacement.
 
 #include <fcntl.h>
 #include <iconv.h>
@@ -12,9 +12,10 @@
 #include <string>
 #include <system_error>
 
-#include "platform/platform.h"
+#include "common/text.h"
+#include "platform/kernel.h"
 
-namespace platform {
+namespace kernel {
 
 namespace {
 
@@ -37,7 +38,7 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
     if (converter == reinterpret_cast<iconv_t>(-1)) converter = iconv_open("UTF-16LE", "GB18030");
     if (converter == reinterpret_cast<iconv_t>(-1)) {
         for (const char byte : bytes) {
-            out.push_back(static_cast<unsigned char>(byte) < 0x80 ? static_cast<char16_t>(byte) : char16_t{0xFFFD});
+            out.push_back(static_cast<unsigned char>(byte) < 0x80 ? static_cast<char16_t>(byte) : kReplacementCharacter);
         }
         return out;
     }
@@ -69,7 +70,7 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
             // An invalid or cut-off sequence: what came before it, one
             // replacement character, then on from the next byte.
             flush();
-            out.push_back(0xFFFD);
+            out.push_back(kReplacementCharacter);
             ++in;
             --inLeft;
         }
@@ -138,4 +139,4 @@ std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const st
     return unconfirmed;
 }
 
-}  // namespace platform
+}  // namespace kernel

@@ -1,69 +1,17 @@
 #pragma once
-// The roster store's connection and query: just what the draw window asks of
-// them, on SQLite. A query holds its rows in memory, in the order its sort
-// expression gives, and writes every posted change to the file at once.
+// The view of the roster store's one table: just what the draw window asks of
+// it, on SQLite. It holds its rows in memory, in the order its sort expression
+// gives, and writes every posted change to the file at once.
 
 #include <cstdint>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include "store/sqlite.h"
 
-class TADOQuery;
-
-// The parts of a connection string the store understands.
-struct ConnectionString {
-    std::u16string provider;
-    std::u16string dataSource;
-    std::u16string password;
-};
-// Parses "Key=Value;Key=Value". Keys are matched without case and without the
-// blanks around them; a key given twice keeps its last value.
-ConnectionString ParseConnectionString(std::u16string_view text);
-
-class TADOConnection {
-public:
-    TADOConnection() = default;
-    ~TADOConnection();
-    TADOConnection(const TADOConnection&) = delete;
-    TADOConnection& operator=(const TADOConnection&) = delete;
-
-    bool LoginPrompt = true;
-    std::u16string ConnectionString;
-
-    void Open();
-    void Close();
-    bool Connected() const { return db_ != nullptr; }
-
-    void BeginTrans();
-    void CommitTrans();
-    void RollbackTrans();
-    bool InTransaction() const { return inTransaction_; }
-
-    // What the last failed open said; empty after a good one.
-    const std::u16string& LastError() const { return lastError_; }
-    const std::filesystem::path& Path() const { return path_; }
-
-    sqlite3* handle() const { return db_; }
-    // Throws the store's error (with SQLite's message) unless the connection is open.
-    sqlite3* RequireOpen() const;
-
-private:
-    friend class TADOQuery;
-    // Takes the store's write lock (BEGIN IMMEDIATE), waiting out a busy store;
-    // refuses a store that another copy of the program has replaced.
-    void BeginWrite();
-
-    sqlite3* db_ = nullptr;
-    std::vector<TADOQuery*> queries_;  // closed with the connection
-    bool inTransaction_ = false;
-    std::filesystem::path path_;
-    std::u16string lastError_;
-};
+class TADOConnection;
 
 enum class DataSetState { Inactive, Browse, Edit };
 
@@ -146,8 +94,11 @@ private:
     void ApplySort();
     void Resort(std::size_t position);
     void Load();
-    void FinalizeStatements();
     void CheckBrowseMode();
+    void LeaveEditMode();
+    // Sets c of the rows from first to last (one row where they are equal);
+    // the number of rows changed.
+    int UpdateCounts(std::int64_t first, std::int64_t last, std::int32_t value);
     // Posts made inside the connection's transaction wait here, as runs of
     // rows that follow each other in the file and take the same value.
     void HoldPost(const Row& row);
@@ -192,31 +143,12 @@ private:
     std::vector<Undo> undo_;
     std::size_t undoRows_ = 0;  // rows appended beyond this go on an undo
     bool undoing_ = false;
-    sqlite3_stmt* insert_ = nullptr;
-    sqlite3_stmt* updateRun_ = nullptr;
-    sqlite3_stmt* update_ = nullptr;
-    sqlite3_stmt* reread_ = nullptr;
+    StatementHandle insert_;
+    StatementHandle updateRun_;
+    StatementHandle update_;
+    StatementHandle reread_;
 };
-
-// SQLite's message for the last error on db, with a word for the user where
-// the disk itself failed ("磁盘读写出错（disk I/O error）").
-std::u16string StoreErrorReason(sqlite3* db);
 
 // Why a name of length units (beginning with start) is refused: its first
 // units, its length and the limit.
 std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length);
-
-// Holds the write lock of the store at path while it lives, so that no other
-// copy of the program is half-way through a write to it; waits for one that
-// is (the busy timeout) and throws Error when it does not finish in time. A
-// file that is no store, or no file at all, has no lock to take.
-class StoreWriteLock {
-public:
-    explicit StoreWriteLock(const std::filesystem::path& path);
-    ~StoreWriteLock();
-    StoreWriteLock(const StoreWriteLock&) = delete;
-    StoreWriteLock& operator=(const StoreWriteLock&) = delete;
-
-private:
-    sqlite3* db_ = nullptr;
-};

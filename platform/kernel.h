@@ -1,0 +1,39 @@
+#pragma once
+// The services of the operating system's kernel that differ between systems:
+// code pages, case mapping, folders and files. No window is needed for any of
+// them, and nothing here may pull in Qt or Windows. Implemented once per system
+// (platform/posix, platform/win32); the store and the helpers use them.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kernel {
+
+// Text in the system's 8-bit code page to UTF-16; invalid bytes become U+FFFD.
+// Where the system names no 8-bit code page (a UTF-8 or plain ASCII locale), GB18030.
+std::u16string DecodeSystemCodePage(std::string_view bytes);
+
+// Every letter in lower case, by the system's case mapping for all of Unicode
+// (not the user's language): "AÉ" gives "aé".
+std::u16string LowerCase(std::u16string_view text);
+
+// Why files cannot be made (and removed) in folder, in the system's words;
+// empty when they can. Asks the system, so that it also holds where
+// permission bits do not (an administrator, a read-only medium).
+std::u16string FolderWriteError(const std::filesystem::path& folder);
+
+// Whether a file that is open (by this program or another) can be replaced.
+#ifdef _WIN32
+inline constexpr bool kOpenFilesCanBeReplaced = false;
+#else
+inline constexpr bool kOpenFilesCanBeReplaced = true;
+#endif
+
+// Puts from in the place of to in one atomic step, replacing to. Throws
+// std::filesystem::filesystem_error when the move was not made. Returns empty
+// when the move is on disk; when it was made but the disk did not confirm it
+// (a failing disk), what the system said.
+[[nodiscard]] std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
+
+}  // namespace kernel

@@ -1,0 +1,137 @@
+#include "store/connection.h"
+
+#include <sqlite3.h>
+
+#include "common/text.h"
+#include "platform/kernel.h"
+#include "store/connection_string.h"
+#include "store/query.h"
+
+namespace {
+
+// A copy of the program killed before its write had reached the file leaves
+// a journal whose header was never written. SQLite ignores such a journal and
+// never removes it. It is removed here under the write lock, which no live
+// writer holds then (one that does keeps its journal: the lock is only tried).
+void RemoveStaleJournal(sqlite3* db, const std::filesystem::path& path) {
+    std::filesystem::path journal = path;
+    journal += "-journal";
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(journal, ec))) return;
+    sqlite3_busy_timeout(db, 0);
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        std::filesystem::remove(journal, ec);
+        RollBack(db);
+    }
+    sqlite3_busy_timeout(db, kBusyWaitMilliseconds);
+}
+
+}  // namespace
+
+TADOConnection::~TADOConnection() { Close(); }
+
+sqlite3* TADOConnection::RequireOpen() const {
+    if (db_ == nullptr) {
+        throw Error(lastError_.empty() ? std::u16string(u"名单库没有连接") : lastError_);
+    }
+    return db_.get();
+}
+
+void TADOConnection::Open() {
+    Close();
+    const ::ConnectionString parts = ParseConnectionString(ConnectionString);
+    path_ = std::filesystem::path(parts.dataSource);
+    const std::u16string where = u"打不开名单库“" + path_.u16string() + u"”";
+    try {
+        if (parts.dataSource.empty()) throw Error(where + u"：连接串里没有 Data Source");
+        if (!parts.password.empty()) throw Error(where + u"：名单库不设密码");
+        std::error_code ec;
+        const auto status = std::filesystem::status(path_, ec);
+        if (!std::filesystem::exists(status)) throw Error(where + u"：文件不存在");
+        if (!std::filesystem::is_regular_file(status)) throw Error(where + u"：这不是一个文件");
+
+        // Only the user-interface thread uses a connection: SQLite need not
+        // take its mutexes on every call (they cost 7 % of a large import).
+        DatabaseHandle db;
+        try {
+            db = OpenDatabase(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+        } catch (const Error& error) {
+            throw Error(where + u"：" + error.message());
+        }
+        // Every posted draw is on disk before its handler returns, and while the
+        // program is not running the store is this one file: a rollback journal
+        // that is deleted after each commit, and a full sync at each commit.
+        const char* setup =
+            "PRAGMA schema_version; PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;";
+        if (sqlite3_exec(db.get(), setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            throw Error(where + u"：" + StoreErrorReason(db.get()));
+        }
+        if (sqlite3_db_readonly(db.get(), "main") == 1) throw Error(where + u"：文件是只读的，抽中的次数无法保存");
+        // Each write makes a journal beside the file: without it no draw
+        // could be saved, and that would only show once a spin had ended.
+        const std::filesystem::path folder = path_.parent_path();
+        const std::u16string unwritable = kernel::FolderWriteError(folder);
+        if (!unwritable.empty()) {
+            throw Error(where + u"：它所在的文件夹“" + folder.u16string() + u"”不能写入，抽中的次数无法保存（" +
+                        unwritable + u"）");
+        }
+        RemoveStaleJournal(db.get(), path_);
+        db_ = std::move(db);
+        lastError_.clear();
+    } catch (const Error& error) {
+        lastError_ = error.message();
+        throw;
+    }
+}
+
+void TADOConnection::Close() {
+    for (TADOQuery* query : queries_) query->Close();
+    db_.reset();
+    inTransaction_ = false;
+}
+
+void TADOConnection::BeginWrite() {
+    sqlite3* db = RequireOpen();
+    // Waits up to the busy timeout for another copy of the program to finish
+    // its write.
+    if (!BeginImmediate(db, u"名单库“" + path_.u16string() + u"”")) ThrowSqlite(db, u"名单库出错");
+    // Another copy of the program may have imported a roster: its new store
+    // has taken this one's name, and what is written here would go to a file
+    // that no longer has one. Asked with the write lock held, so that the
+    // replacement (which takes the lock of the old store) cannot come between.
+    int moved = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved != 0) {
+        RollBack(db);
+        throw Error(u"名单库“" + path_.u16string() + u"”已被另一个程序换成了新导入的名单，这里打开的名单已经过时，"
+                    u"不能再记录：请关闭程序，再重新打开");
+    }
+}
+
+void TADOConnection::BeginTrans() {
+    BeginWrite();
+    inTransaction_ = true;
+    for (TADOQuery* query : queries_) query->BeginUndo();
+}
+
+void TADOConnection::CommitTrans() {
+    sqlite3* db = RequireOpen();
+    try {
+        for (TADOQuery* query : queries_) query->WriteHeldPosts();
+        Commit(db);
+    } catch (const std::exception& error) {
+        RollbackTrans();
+        throw Error(SaveFailedMessage(MessageOf(error)));
+    }
+    inTransaction_ = false;
+    for (TADOQuery* query : queries_) query->EndUndo(false);
+}
+
+void TADOConnection::RollbackTrans() {
+    for (TADOQuery* query : queries_) query->DropHeldPosts();
+    RollBack(db_.get());
+    inTransaction_ = false;
+    // Whatever the rollback did on disk, the file holds (or, once a journal
+    // left by a failing disk has been played back, will hold) what it held
+    // before the transaction: so does the view.
+    for (TADOQuery* query : queries_) query->EndUndo(true);
+}

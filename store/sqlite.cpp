@@ -1,0 +1,82 @@
+#include "store/sqlite.h"
+
+#include <sqlite3.h>
+
+#include "common/text.h"
+
+void CloseDatabase::operator()(sqlite3* db) const noexcept {
+    RollBack(db);
+    sqlite3_close_v2(db);
+}
+
+void FinalizeStatement::operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
+
+DatabaseHandle OpenDatabase(const std::filesystem::path& path, int flags) {
+    sqlite3* opened = nullptr;
+    const int rc = sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &opened, flags, nullptr);
+    // SQLite hands back a handle even when the open fails, for its message.
+    DatabaseHandle db(opened);
+    if (rc != SQLITE_OK) throw Error(db ? StoreErrorReason(db.get()) : Utf8ToUtf16(sqlite3_errstr(rc)));
+    sqlite3_busy_timeout(db.get(), kBusyWaitMilliseconds);
+    return db;
+}
+
+StatementHandle Prepare(sqlite3* db, const std::u16string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    const int rc = sqlite3_prepare16_v2(db, sql.c_str(), static_cast<int>(sql.size() * sizeof(char16_t)), &statement,
+                                        nullptr);
+    StatementHandle prepared(statement);
+    if (rc != SQLITE_OK) throw Error(Utf8ToUtf16(sqlite3_errmsg(db)));
+    return prepared;
+}
+
+sqlite3_stmt* PrepareOnce(StatementHandle& statement, sqlite3* db, const std::u16string& sql) {
+    if (!statement) statement = Prepare(db, sql);
+    return statement.get();
+}
+
+void Step(sqlite3* db, sqlite3_stmt* statement) {
+    const int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) ThrowSqlite(db, u"名单库写入失败");
+}
+
+bool BeginImmediate(sqlite3* db, std::u16string_view store) {
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    const int rc = sqlite3_errcode(db);
+    if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return false;
+    throw Error(std::u16string(store) + u"正被另一个程序使用，等了 " + ToU16(kBusyWaitMilliseconds / 1000) +
+                u" 秒仍没有空出来：" + Utf8ToUtf16(sqlite3_errmsg(db)));
+}
+
+void Commit(sqlite3* db) {
+    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) throw Error(StoreErrorReason(db));
+}
+
+void RollBack(sqlite3* db) noexcept {
+    if (db != nullptr && sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::u16string StoreErrorReason(sqlite3* db) {
+    const std::u16string message = Utf8ToUtf16(sqlite3_errmsg(db));
+    switch (sqlite3_errcode(db) & 0xFF) {
+        case SQLITE_IOERR:
+            return u"磁盘读写出错（" + message + u"）";
+        case SQLITE_FULL:
+            return u"磁盘已满（" + message + u"）";
+        default:
+            return message;
+    }
+}
+
+void ThrowSqlite(sqlite3* db, std::u16string_view what) {
+    std::u16string message(what);
+    if (db != nullptr) {
+        message += u"：";
+        message += StoreErrorReason(db);
+    }
+    throw Error(std::move(message));
+}
+
+std::u16string SaveFailedMessage(std::u16string_view reason) { return u"名单库保存失败：" + std::u16string(reason); }
