@@ -3,12 +3,6 @@
 // one-second timer, the notification-area icon, the shell, the common dialog,
 // resources and image decoding.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <exception>
