@@ -21,6 +21,9 @@ rm -rf "$build"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" --parallel "$jobs"
 (cd "$build" && ctest --output-on-failure --timeout 900) || status=1
+# Which Windows build the Wine tests ran, and why: their own output is kept
+# in ctest's log.
+grep -h -E '^(Wine: |win32 tests: |win32 archive: )' "$build/Testing/Temporary/LastTest.log" 2>/dev/null | sort -u || true
 
 if [ "${NAMEWHEEL_TEST_SANITIZE:-1}" != 0 ]; then
     rm -rf "$build-sanitize"
