@@ -254,6 +254,12 @@ void FormWidget::checkFrame() {
     if (frameGeometry().size() == geometry().size()) return;
     frameKnownFired_ = true;
     frameKnown();
+    // A busy window manager that is still mapping the window may lose that
+    // move: it is made once more a second later, before anyone could have
+    // moved the window by hand.
+    QTimer::singleShot(1000, this, [this] {
+        if (frameKnown && isVisible()) frameKnown();
+    });
 }
 
 QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindow)
