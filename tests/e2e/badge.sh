@@ -4,17 +4,15 @@
 . "$(dirname "$0")/lib.sh"
 e2e_require
 e2e_init "$@"
-e2e_start_desktop
+start_desktop
 DESKTOP=#3366AA
 desktop_colour "$DESKTOP" || die "could not paint the desktop $DESKTOP"
 
 dir=$(e2e_app_dir badge)
 make_roster "$dir/名单.txt" 张伟 王芳 李娜
 
-e2e_start_app "$dir"
-wait_until 15 find_window "$APP_PID" '^青枫大转盘' >/dev/null || die "no draw window appeared"
-WIN=$(find_window "$APP_PID" '^青枫大转盘')
-wait_until 10 is_mapped "$WIN" || die "the draw window was never mapped"
+start_app "$dir"
+wait_draw_window
 shown_at=$(now_ms)
 FRAME=$(frame_of "$WIN") || die "no frame window above the draw window"
 
@@ -29,10 +27,6 @@ frame=($(geometry "$FRAME"))
 note "draw window frame before the fold: x,y,w,h = ${frame[*]}"
 
 # --- the fold ------------------------------------------------------------------------
-folded() {
-    BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"
-}
-BADGE=""
 if wait_until 15 folded; then
     elapsed=$(($(now_ms) - shown_at))
     pass "the draw window is unmapped and the badge mapped after $elapsed ms"
@@ -64,6 +58,14 @@ expect_eq "the badge's corner shows the desktop behind it" "$DESKTOP" "$corner"
 painted() { [ -n "$centre" ] && [ "$centre" != "$DESKTOP" ]; }
 check "the badge's centre is painted (colour $centre)" painted
 
+# The window under the screen point, as a top-level (frame) window id, decimal.
+window_at() {
+    local WINDOW=""
+    pointer_to "$1" "$2" >/dev/null 2>&1
+    eval "$(xdotool getmouselocation --shell 2>/dev/null | grep -E '^WINDOW=')"
+    echo "$WINDOW"
+}
+
 # --- a click on a transparent corner goes through ----------------------------------
 under_corner=$(window_at $((bx + 1)) $((by + 1)))
 under_centre=$(window_at $((bx + 24)) $((by + 24)))
@@ -83,7 +85,6 @@ check "a click on the corner leaves the badge mapped" is_mapped "$BADGE"
 
 # --- a click on the centre brings the draw window back ------------------------------
 click_at $((bx + 24)) $((by + 24))
-unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
 if wait_until 5 unfolded; then
     pass "a click on the badge's centre maps the draw window and unmaps the badge"
 else
@@ -94,4 +95,4 @@ expect_eq "the draw window comes back where it was" "${frame[*]}" "$(geometry "$
 shot unfolded "700x400+1220+680"
 check "the program is still running" app_running
 
-e2e_finish
+finish

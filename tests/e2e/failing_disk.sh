@@ -18,14 +18,12 @@ SHIM=$(cd "$(dirname "$SHIM")" && pwd)/$(basename "$SHIM")
 e2e_require
 # A sanitized program wants its runtime first in the list of loaded
 # libraries: the shim cannot come before it.
-if ldd "$E2E_EXE" | grep -q 'libasan'; then
-    echo "SKIP: the program is built with AddressSanitizer, which LD_PRELOAD cannot go with"
-    exit 77
-fi
-e2e_start_desktop tray
+ldd "$E2E_EXE" | grep -q 'libasan' &&
+    skip "the program is built with AddressSanitizer, which LD_PRELOAD cannot go with"
+start_desktop tray
 
-CONTROL=$E2E_TMP/control
-STEPS=$E2E_TMP/steps
+CONTROL=$TEST_TMP/control
+STEPS=$TEST_TMP/steps
 GENERATION=0
 arm() {
     GENERATION=$((GENERATION + 1))
@@ -34,12 +32,10 @@ arm() {
 }
 heal() { echo heal >"$CONTROL"; }
 
-one_draw() { click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127; }
-
 # The counts of a copy of the store, as the next start would find them
 # (SQLite plays back a journal a failed write left), and its integrity.
 copy_of() {
-    local copy=$E2E_TMP/copy
+    local copy=$TEST_TMP/copy
     rm -rf "$copy" && mkdir -p "$copy" && cp "$1"/cs.db* "$copy"/ 2>/dev/null
     echo "$copy/cs.db"
 }
@@ -52,7 +48,7 @@ start_on_store() {
     sql "$dir/cs.db" "create table cs(xm char(20),c int);
         insert into cs values ('甲',2),('乙',0),('丙',1),('丁',0);" || die "cannot make cs.db"
     heal
-    LD_PRELOAD=$SHIM FAILING_DISK_DIR=$dir FAILING_DISK_CONTROL=$CONTROL FAILING_DISK_LOG=$STEPS e2e_start_app "$dir"
+    LD_PRELOAD=$SHIM FAILING_DISK_DIR=$dir FAILING_DISK_CONTROL=$CONTROL FAILING_DISK_LOG=$STEPS start_app "$dir"
     wait_until 30 draw_window >/dev/null || return 1
     WIN=$(draw_window)
     wait_until 5 is_mapped "$WIN"
@@ -71,16 +67,12 @@ run_command() {
     before_sum=$(sum "$BEFORE")
     case $2 in
         draw)
-            one_draw "$WIN"
+            spin_once "$WIN"
             drawn() { has_dialog || [ "$(sum "$(counts "$dir")")" = $((before_sum + 1)) ]; }
             wait_until 10 drawn
             ;;
         reset)
-            local i
-            for i in 1 2 3; do
-                open_tray_menu 10 5 && { xdotool key q; break; }
-                xdotool key Escape
-            done
+            menu_command q 10 5
             wait_until 10 has_dialog
             ;;
     esac
@@ -95,12 +87,12 @@ walk() {
     steps=$(wc -l <"$STEPS")
     heal
     note "$command: $steps steps on a disk that works: $(tr '\n' ',' <"$STEPS")"
-    e2e_kill_app
+    kill_app
     [ "$steps" -gt 0 ] || { fail "$command: no step counted: is the shim loaded?"; return; }
     for mode in once on; do
         for n in $(seq "$steps"); do
             dir=$(e2e_app_dir "$command-$mode-$n")
-            start_on_store "$dir" || { fail "$command $mode $n: no draw window"; e2e_kill_app; continue; }
+            start_on_store "$dir" || { fail "$command $mode $n: no draw window"; kill_app; continue; }
             arm "$n" "$mode"
             run_command "$dir" "$command"
             sleep 0.3
@@ -128,12 +120,12 @@ walk() {
                 sleep 0.2
             done
             total=$(sum "$now")
-            one_draw "$WIN"
+            spin_once "$WIN"
             next() { [ "$(sum "$(counts "$dir")")" -gt "$total" ] || has_dialog; }
             wait_until 10 next
             sleep 0.3
             expect_eq "$what: the next draw adds one" $((total + 1)) "$(sum "$(counts "$dir")")"
-            e2e_kill_app
+            kill_app
             rm -rf "$dir"
         done
     done
@@ -145,4 +137,4 @@ for command in "${commands[@]}"; do
         *) die "unknown command '$command'" ;;
     esac
 done
-e2e_finish
+finish

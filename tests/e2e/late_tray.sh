@@ -7,17 +7,15 @@
 . "$(dirname "$0")/lib.sh"
 e2e_require trayer xfce4-panel dbus-daemon gdbus
 e2e_init "$@"
-e2e_start_desktop
+start_desktop
 
 # start_program: a fresh folder and roster; WIN is the draw window.
 start_program() {
     local dir
     dir=$(e2e_app_dir "$1")
     make_roster "$dir/名单.txt" 张伟 王芳 李娜
-    e2e_start_app "$dir"
-    wait_until 15 find_window "$APP_PID" '^青枫大转盘' >/dev/null || die "no draw window appeared"
-    WIN=$(find_window "$APP_PID" '^青枫大转盘')
-    wait_until 10 is_mapped "$WIN" || die "the draw window was never mapped"
+    start_app "$dir"
+    wait_draw_window
 }
 
 # window_menu: right-clicks the draw window; prints the new popup, if any.
@@ -37,27 +35,28 @@ window_menu() {
     wait_until 3 new_popup >/dev/null && new_popup
 }
 
+# expect_window_menu WHEN: a right-click in the draw window opens the menu.
+expect_window_menu() {
+    local menu
+    menu=$(window_menu)
+    if [ -n "$menu" ]; then
+        pass "$1, a right-click in the draw window opens the menu"
+        xdotool key Escape
+        wait_until 5 is_unmapped "$menu"
+    else
+        fail "$1, a right-click in the draw window opened no menu"
+    fi
+}
+
 close_by_menu_key() {
     xdotool key c
-    if e2e_wait_app_exit 10; then
-        expect_eq "$1: 关闭 ends the program with exit code 0" 0 "$APP_RC"
-    else
-        fail "$1: the program is still running 10 s after 关闭"
-        e2e_kill_app
-    fi
+    expect_exit "$1: 关闭"
 }
 
 # --- an X tray -------------------------------------------------------------------
 start_program xembed
-menu=$(window_menu)
-if [ -n "$menu" ]; then
-    pass "with no tray yet, a right-click in the draw window opens the menu"
-    xdotool key Escape
-    wait_until 5 is_unmapped "$menu"
-else
-    fail "with no tray yet, a right-click in the draw window opened no menu"
-fi
-e2e_start_tray
+expect_window_menu "with no tray yet"
+start_tray
 if wait_until 15 tray_icon "$APP_PID" >/dev/null; then
     pass "the icon docks in trayer, started after the program (window $(tray_icon "$APP_PID"))"
 else
@@ -67,22 +66,14 @@ expect_eq "now a right-click in the draw window opens nothing" "" "$(window_menu
 open_tray_menu 0 5 || die "a right-click on the icon in trayer opened no menu"
 pass "a right-click on the icon opens the menu"
 close_by_menu_key "X tray"
-e2e_stop_tray
+stop_tray
 
 # --- an indicator panel ------------------------------------------------------------
 e2e_start_bus
 start_program indicator
-menu=$(window_menu)
-if [ -n "$menu" ]; then
-    pass "with a session bus but no panel yet, a right-click in the draw window opens the menu"
-    xdotool key Escape
-    wait_until 5 is_unmapped "$menu"
-else
-    fail "with a session bus but no panel yet, a right-click in the draw window opened no menu"
-fi
+expect_window_menu "with a session bus but no panel yet"
 e2e_start_panel
-if wait_until 20 sni_item_of "$APP_PID" >/dev/null; then
-    ITEM=$(sni_item_of "$APP_PID")
+if wait_item 20; then
     pass "the icon is registered with the panel that started after the program ($ITEM)"
 else
     die "the program registered no item with the panel that started after it"
@@ -94,4 +85,4 @@ pass "a right-click on the icon opens the panel's menu"
 shot menu "$(geometry "$MENU" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1, $2 }')"
 close_by_menu_key "indicator panel"
 
-e2e_finish
+finish

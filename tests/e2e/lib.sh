@@ -1,68 +1,28 @@
-# End-to-end helpers: a private X server with a window manager (and a tray
-# host when asked for), the program started from a temporary folder, and the
-# probes the tests look at it with. Sourced by the test scripts:
+# The end-to-end tests' own helpers, over the shared desktop helpers in
+# scripts/desktop.sh: the program copied into a fresh folder, its windows, its
+# tray menu, the indicator panel and the pictures the tests look at. Sourced
+# by the test scripts:
 #
 #   . "$(dirname "$0")/lib.sh"
+#   e2e_require              # skips (77) where no X desktop can run
 #   e2e_init "$@"            # the executable is the first argument
-#   e2e_start_desktop tray   # Xvfb + openbox (+ trayer)
+#   start_desktop tray       # Xvfb + openbox (+ trayer)
 #   dir=$(e2e_app_dir first) # a fresh folder with a copy of the executable
-#   e2e_start_app "$dir"     # APP_PID
+#   start_app "$dir"         # APP_PID
 #   ...
-#   e2e_finish               # prints the summary, exits 1 on any failure
-#
-# Every helper polls with a timeout; nothing waits a fixed long time.
+#   finish                   # prints the summary, exits 1 on any failure
+# shellcheck shell=bash
 
-set -u
+. "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/desktop.sh"
 
-E2E_FAILS=0
-E2E_PASSES=0
-E2E_NAME=$(basename "${0%.sh}")
-XVFB_PID=""
-WM_PID=""
-TRAY_PID=""
 BUS_PID=""
 XFCONF_PID=""
 PANEL_PID=""
-MUTTER_PID=""
-APP_PID=""
-APP_RC=""
-APP_LOG=""
+WIN=""
+BADGE=""
+FRAME=""
 
-# --- results -----------------------------------------------------------------
-
-pass() { E2E_PASSES=$((E2E_PASSES + 1)); echo "PASS: $*"; }
-fail() { E2E_FAILS=$((E2E_FAILS + 1)); echo "FAIL: $*"; }
-note() { echo "  ... $*"; }
-
-# check DESCRIPTION COMMAND...: PASS when the command succeeds.
-check() {
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
-
-# expect_eq DESCRIPTION EXPECTED ACTUAL
-expect_eq() {
-    if [ "$2" = "$3" ]; then
-        pass "$1"
-    else
-        fail "$1 (expected '$2', got '$3')"
-    fi
-}
-
-# A failure the rest of the test cannot go on from.
-die() {
-    fail "$*"
-    exit 1
-}
-
-e2e_finish() {
-    echo "$E2E_NAME: $E2E_PASSES passed, $E2E_FAILS failed"
-    [ "$E2E_FAILS" -eq 0 ] || exit 1
-    exit 0
-}
-
-# --- set-up and tear-down ----------------------------------------------------
+# --- set-up --------------------------------------------------------------------
 
 # Ends the test with code 77 (skipped) when the desktop cannot be run here at
 # all; any other missing tool is a failure.
@@ -71,10 +31,7 @@ e2e_require() {
     for tool in Xvfb openbox xdotool; do
         command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
     done
-    if [ -n "$missing" ]; then
-        echo "SKIP: not installed:$missing"
-        exit 77
-    fi
+    [ -z "$missing" ] || skip "not installed:$missing"
     missing=""
     for tool in "$@" xwininfo xprop sqlite3 import convert compare display; do
         command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
@@ -83,145 +40,57 @@ e2e_require() {
 }
 
 # NAMEWHEEL_EXE, when set, is the program to test instead of the argument (the
-# unpacked portable program, say).
+# unpacked portable program, say). E2E_SHOTS=folder keeps screenshots there.
 e2e_init() {
     [ $# -ge 1 ] || [ -n "${NAMEWHEEL_EXE:-}" ] || die "usage: $0 PATH/TO/namewheel"
     E2E_EXE=${NAMEWHEEL_EXE:-$1}
     [ -x "$E2E_EXE" ] || die "no executable at '$E2E_EXE'"
     E2E_EXE=$(cd "$(dirname "$E2E_EXE")" && pwd)/$(basename "$E2E_EXE")
-    E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/namewheel-e2e.XXXXXX") || die "mktemp failed"
-    trap e2e_cleanup EXIT
-    trap 'exit 130' INT
-    trap 'exit 143' TERM
     if [ -n "${E2E_SHOTS:-}" ]; then
         mkdir -p "$E2E_SHOTS" || die "cannot create E2E_SHOTS folder '$E2E_SHOTS'"
         E2E_SHOTS=$(cd "$E2E_SHOTS" && pwd)
     fi
-
-    # A private, predictable session: no settings of the user running the
-    # tests, no D-Bus (the tray icon then uses the X tray protocol), the X
-    # platform plugin whatever the caller's environment says.
-    mkdir -m 0700 "$E2E_TMP/runtime" "$E2E_TMP/home"
-    export XDG_RUNTIME_DIR=$E2E_TMP/runtime
-    export HOME=$E2E_TMP/home
-    export XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache XDG_DATA_HOME=$HOME/.local/share
-    export LC_ALL=C.UTF-8
-    export QT_QPA_PLATFORM=xcb
-    export NO_AT_BRIDGE=1
-    unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_FONT_DPI
+    desktop_init
+    private_session
 }
 
-# Whether a process runs (an ended child that is not reaped yet does not).
-proc_alive() {
-    local stat
-    [ -n "$1" ] && [ -r "/proc/$1/stat" ] || return 1
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    stat=${stat##*) }
-    [ "${stat%% *}" != Z ] && [ "${stat%% *}" != X ]
-}
-
-# Stops a background process of ours: TERM, then KILL after 5 s; reaps it.
-e2e_stop_pid() {
-    local pid=$1 i
-    [ -n "$pid" ] || return 0
-    if proc_alive "$pid"; then
-        kill "$pid" 2>/dev/null
-        for i in $(seq 50); do
-            proc_alive "$pid" || break
-            sleep 0.1
-        done
-        proc_alive "$pid" && kill -9 "$pid" 2>/dev/null
-    fi
-    wait "$pid" 2>/dev/null
-    return 0
-}
-
-e2e_cleanup() {
-    local rc=$?
-    trap - EXIT INT TERM
-    if [ -n "$APP_PID" ]; then
-        if [ "$E2E_FAILS" -gt 0 ] && [ -n "$APP_LOG" ] && [ -s "$APP_LOG" ]; then
-            echo "--- program output ($APP_LOG)"
-            tail -n 40 "$APP_LOG"
-        fi
-        e2e_stop_pid "$APP_PID"
-    fi
-    e2e_stop_pid "$TRAY_PID"
-    e2e_stop_pid "$PANEL_PID"
-    e2e_stop_pid "$XFCONF_PID"
-    e2e_stop_pid "$WM_PID"
-    e2e_stop_pid "$XVFB_PID"
-    e2e_stop_pid "$MUTTER_PID"
-    e2e_stop_pid "$BUS_PID"
-    if [ -n "${E2E_KEEP:-}" ]; then
-        echo "kept $E2E_TMP"
-    else
-        rm -rf "$E2E_TMP"
-    fi
-    exit "$rc"
-}
-
-# wait_until SECONDS COMMAND...: polls every 0.1 s; fails when time is up.
-wait_until() {
-    local limit=$1
-    shift
-    local end=$(($(now_ms) + limit * 1000))
-    while :; do
-        "$@" && return 0
-        [ "$(now_ms)" -ge "$end" ] && return 1
-        sleep 0.1
+# A fresh folder holding a copy of the executable; prints its path.
+e2e_app_dir() {
+    local dir=$TEST_TMP/${1:-app}
+    mkdir -p "$dir" || die "cannot create $dir"
+    cp "$E2E_EXE" "$dir/namewheel" || die "cannot copy the executable into $dir"
+    # The portable program finds its libraries and plugins beside itself.
+    local part home=${E2E_EXE%/*}
+    for part in lib plugins qt.conf; do
+        [ -e "$home/$part" ] && ln -s "$home/$part" "$dir/$part"
     done
+    echo "$dir"
 }
 
-# Milliseconds since the epoch.
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-
-# e2e_start_x [WIDTHxHEIGHT]: 1920x1080 unless told.
-e2e_start_x() {
-    local fd_file=$E2E_TMP/display
-    : >"$fd_file"
-    Xvfb -displayfd 5 -screen 0 "${1:-1920x1080}x24" -nolisten tcp -noreset 5>"$fd_file" >"$E2E_TMP/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    wait_until 15 test -s "$fd_file" || die "Xvfb did not start (see $E2E_TMP/xvfb.log)"
-    export DISPLAY=:$(tr -d '[:space:]' <"$fd_file")
-    wait_until 10 xprop -root _NET_SUPPORTED >/dev/null 2>&1 || die "X server $DISPLAY does not answer"
-    note "X server on $DISPLAY"
+# make_store DB: a store made by the sqlite3 shell, with counts that are not 0.
+make_store() {
+    sql "$1" "create table cs(xm char(20),c int);
+    insert into cs values ('张伟', 2), ('王芳', 0), ('李娜', 5);" || die "cannot make $1"
 }
 
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-
-e2e_start_wm() {
-    openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
-    WM_PID=$!
-    wait_until 15 wm_running || die "openbox did not take the screen (see $E2E_TMP/openbox.log)"
+# make_roster FILE NAME...: a UTF-8 roster, one name a line.
+make_roster() {
+    local file=$1
+    shift
+    printf '%s\n' "$@" >"$file"
 }
 
-# trayer's panel window, the host of the docked icons.
-tray_panel() {
-    [ -n "$TRAY_PID" ] || return 1
-    xdotool search --all --pid "$TRAY_PID" --name '^panel$' 2>/dev/null | head -n 1 | grep .
-}
-
-e2e_start_tray() {
-    trayer --edge bottom --align right --widthtype request --height 32 \
-        --SetDockType true --SetPartialStrut true >>"$E2E_TMP/trayer.log" 2>&1 &
-    TRAY_PID=$!
-    wait_until 15 tray_panel >/dev/null || die "trayer did not show its panel (see $E2E_TMP/trayer.log)"
-}
-
-e2e_stop_tray() {
-    e2e_stop_pid "$TRAY_PID"
-    TRAY_PID=""
-}
+# --- the indicator panel ----------------------------------------------------------
 
 # A private session bus (the tests otherwise run without one): panels that
 # host StatusNotifierItems, and the program's icon for them, meet on it.
 e2e_start_bus() {
-    local file=$E2E_TMP/bus-address
+    local file=$TEST_TMP/bus-address
     : >"$file"
-    dbus-daemon --session --nofork --nopidfile --print-address=5 5>"$file" >"$E2E_TMP/dbus.log" 2>&1 &
+    dbus-daemon --session --nofork --nopidfile --print-address=5 5>"$file" >"$TEST_TMP/dbus.log" 2>&1 &
     BUS_PID=$!
-    wait_until 10 test -s "$file" || die "dbus-daemon did not start (see $E2E_TMP/dbus.log)"
+    BACKGROUND_PIDS+=("$BUS_PID")
+    wait_until 10 test -s "$file" || die "dbus-daemon did not start (see $TEST_TMP/dbus.log)"
     DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$file")
     export DBUS_SESSION_BUS_ADDRESS
 }
@@ -258,19 +127,14 @@ XML
         local xfconfd
         xfconfd=$(ls /usr/lib/*/xfce4/xfconf/xfconfd 2>/dev/null | head -n 1)
         [ -n "$xfconfd" ] || die "xfconfd is not installed (package xfconf)"
-        "$xfconfd" >>"$E2E_TMP/xfconfd.log" 2>&1 &
-        XFCONF_PID=$!
-        wait_until 15 bus_has org.xfce.Xfconf || die "xfconfd did not start (see $E2E_TMP/xfconfd.log)"
+        background "$TEST_TMP/xfconfd.log" "$xfconfd"
+        XFCONF_PID=$BG_PID
+        wait_until 15 bus_has org.xfce.Xfconf || die "xfconfd did not start (see $TEST_TMP/xfconfd.log)"
     fi
-    xfce4-panel --disable-wm-check >>"$E2E_TMP/panel.log" 2>&1 &
-    PANEL_PID=$!
+    background "$TEST_TMP/panel.log" xfce4-panel --disable-wm-check
+    PANEL_PID=$BG_PID
     wait_until 30 bus_has org.kde.StatusNotifierWatcher ||
-        die "xfce4-panel's tray did not take org.kde.StatusNotifierWatcher (see $E2E_TMP/panel.log)"
-}
-
-e2e_stop_panel() {
-    e2e_stop_pid "$PANEL_PID"
-    PANEL_PID=""
+        die "xfce4-panel's tray did not take org.kde.StatusNotifierWatcher (see $TEST_TMP/panel.log)"
 }
 
 # The window of the panel's status tray, embedded in the panel (the plugin
@@ -302,6 +166,12 @@ sni_item_of() {
         [ "$pid" = "$1" ] && { echo "$name"; return 0; }
     done
     return 1
+}
+
+# wait_item SECONDS: waits for the program's item to be registered with the
+# panel: ITEM, its bus name.
+wait_item() {
+    wait_until "$1" sni_item_of "$APP_PID" >/dev/null && ITEM=$(sni_item_of "$APP_PID")
 }
 
 # sni_property NAME PROPERTY: a property of the item at /StatusNotifierItem.
@@ -347,194 +217,59 @@ open_panel_menu() {
     wait_until 5 new_panel_popup
 }
 
-# e2e_start_wayland [no-x11]: a headless Wayland session (mutter, one
-# 1920 x 1080 monitor) on a private session bus, with its X server (Xwayland)
-# unless told otherwise. Exports WAYLAND_DISPLAY, XDG_SESSION_TYPE and, with
-# Xwayland, DISPLAY and XAUTHORITY, as a desktop's session does; the platform
-# plugin is left for the program to choose.
-e2e_start_wayland() {
-    local name=wl-namewheel-$$ x11_flag="" log=$E2E_TMP/mutter.log
-    [ "${1:-}" = no-x11 ] && x11_flag=--no-x11
-    [ -n "$BUS_PID" ] || e2e_start_bus
-    unset DISPLAY XAUTHORITY QT_QPA_PLATFORM
-    mutter --wayland --headless --virtual-monitor 1920x1080 --wayland-display "$name" $x11_flag >"$log" 2>&1 &
-    MUTTER_PID=$!
-    wait_until 30 test -S "$XDG_RUNTIME_DIR/$name" || die "mutter did not start (see $log)"
-    export WAYLAND_DISPLAY=$name XDG_SESSION_TYPE=wayland
-    if [ -z "$x11_flag" ]; then
-        x_display() { sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$log" | head -n 1 | grep .; }
-        wait_until 30 x_display >/dev/null || die "mutter started no Xwayland (see $log)"
-        export DISPLAY=$(x_display)
-        XAUTHORITY=$(ls "$XDG_RUNTIME_DIR"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1)
-        [ -n "$XAUTHORITY" ] && export XAUTHORITY
-        wait_until 15 wm_running || die "mutter does not manage Xwayland's windows (see $log)"
-        note "Wayland display $WAYLAND_DISPLAY, Xwayland on $DISPLAY"
-    else
-        note "Wayland display $WAYLAND_DISPLAY, no X server"
-    fi
+# --- the program's windows and its tray menu ------------------------------------------
+
+# The program's draw window, and whether a box or dialog of it is up.
+draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
+has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
+
+# wait_draw_window [SECONDS]: waits (15 s unless told) for the draw window to
+# appear and be mapped: WIN. Ends the test when it does not.
+wait_draw_window() {
+    wait_until "${1:-15}" draw_window >/dev/null || die "no draw window appeared ($(tail -n 5 "$APP_LOG" 2>/dev/null))"
+    WIN=$(draw_window)
+    wait_until "${1:-15}" is_mapped "$WIN" || die "the draw window was never mapped"
 }
 
-# e2e_start_desktop [tray]
-e2e_start_desktop() {
-    e2e_start_x
-    e2e_start_wm
-    [ "${1:-}" = tray ] && e2e_start_tray
-    return 0
+# expect_placed SECONDS: the draw window's frame (FRAME) comes to the corner
+# within SECONDS, its client area is 474 x 151; a screenshot of it.
+expect_placed() {
+    local wg
+    FRAME=$(frame_of "$WIN") || die "no frame window above the draw window"
+    check "the draw window shows at the bottom right corner ($(geometry "$FRAME" | tr ' ' ,))" wait_until "$1" frame_at_corner
+    wg=($(geometry "$WIN"))
+    expect_eq "its client area is 474 x 151" "474 151" "${wg[2]} ${wg[3]}"
+    shot window "$(geometry "$FRAME" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
 }
 
-# --- the program -------------------------------------------------------------
+# spin_once W: a press that starts a spin, a short spin, the stopping press.
+spin_once() { click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127; }
 
-# A fresh folder holding a copy of the executable; prints its path.
-e2e_app_dir() {
-    local dir=$E2E_TMP/${1:-app}
-    mkdir -p "$dir" || die "cannot create $dir"
-    cp "$E2E_EXE" "$dir/namewheel" || die "cannot copy the executable into $dir"
-    # The portable program finds its libraries and plugins beside itself.
-    local part home=${E2E_EXE%/*}
-    for part in lib plugins qt.conf; do
-        [ -e "$home/$part" ] && ln -s "$home/$part" "$dir/$part"
-    done
-    echo "$dir"
+# The draw window's frame (FRAME) ends at the right edge, 50 px above the bottom.
+frame_at_corner() {
+    local g
+    g=($(geometry "$FRAME"))
+    [ ${#g[@]} -eq 4 ] && [ $((g[0] + g[2])) -eq 1920 ] && [ $((g[1] + g[3])) -eq 1030 ]
 }
 
-e2e_start_app() {
-    local dir=$1
-    APP_LOG=$dir/program.log
-    APP_RC=""
-    (cd "$dir" && exec ./namewheel) >>"$APP_LOG" 2>&1 &
-    APP_PID=$!
+# Folded: the badge (BADGE) shows and the draw window (WIN) does not; and back.
+folded() { BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"; }
+unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
+
+# close_draw_window [SECONDS]: closes the draw window the way a user does (the
+# window manager's close command) and expects the program to end with 0.
+close_draw_window() {
+    xdotool windowactivate --sync "$WIN" >/dev/null 2>&1
+    xdotool key --clearmodifiers alt+F4
+    expect_exit "closing the draw window" "${1:-10}"
 }
 
-app_running() { proc_alive "$APP_PID"; }
-app_gone() { ! app_running; }
-
-# Waits until the program has ended by itself; APP_RC is its exit code.
-e2e_wait_app_exit() {
-    local limit=${1:-10}
-    wait_until "$limit" app_gone || return 1
-    wait "$APP_PID"
-    APP_RC=$?
-    APP_PID=""
-    return 0
-}
-
-e2e_kill_app() {
-    e2e_stop_pid "$APP_PID"
-    APP_PID=""
-}
-
-# --- windows -----------------------------------------------------------------
-
-# find_window PID REGEX: the first window of the process whose name matches.
-find_window() {
-    xdotool search --all --pid "$1" --name "$2" 2>/dev/null | head -n 1 | grep .
-}
-
-# find_visible_window PID REGEX
-find_visible_window() {
-    xdotool search --all --onlyvisible --pid "$1" --name "$2" 2>/dev/null | head -n 1 | grep .
-}
-
-# The program's managed windows that have no title: the badge. The
-# override-redirect tray icon and menus are left out.
-find_badge() {
-    local w
-    for w in $(xdotool search --pid "$1" 2>/dev/null); do
-        xprop -id "$w" WM_NAME 2>/dev/null | grep -q '= ""$\|= $' || continue
-        override_redirect "$w" && continue
-        echo "$w"
-        return 0
-    done
-    return 1
-}
-
-override_redirect() { xwininfo -id "$1" 2>/dev/null | grep -q 'Override Redirect State: yes'; }
-
-# The mapped override-redirect windows of a process (menus, popups), one a line.
-popups_of() {
-    local w
-    for w in $(xdotool search --pid "$1" 2>/dev/null); do
-        override_redirect "$w" && [ "$(map_state "$w")" = IsViewable ] && echo "$w"
-    done
-    return 0
-}
-
-# The mapped dialog windows of a process.
-dialogs_of() {
-    local w
-    for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_DIALOG && echo "$w"
-    done
-    return 0
-}
-
-# IsViewable, IsUnMapped, IsUnviewable; "gone" when the window does not exist.
-map_state() {
-    local s
-    s=$(xwininfo -id "$1" 2>/dev/null | sed -n 's/^ *Map State: *//p')
-    echo "${s:-gone}"
-}
-
-is_mapped() { [ "$(map_state "$1")" = IsViewable ]; }
-is_unmapped() { [ "$(map_state "$1")" != IsViewable ]; }
-
-# geometry W: "X Y WIDTH HEIGHT", absolute.
-geometry() {
-    xwininfo -id "$1" 2>/dev/null | awk '
-        /Absolute upper-left X:/ { x = $NF }
-        /Absolute upper-left Y:/ { y = $NF }
-        /^ *Width:/ { w = $NF }
-        /^ *Height:/ { h = $NF }
-        END { if (w != "") print x, y, w, h }'
-}
-
-# The top-level window that holds W: its window manager frame when reparented.
-frame_of() {
-    local w=$1 parent
-    while :; do
-        parent=$(xwininfo -tree -id "$w" 2>/dev/null | awk '/Parent window id:/ { print $4 }')
-        [ -n "$parent" ] || return 1
-        if xwininfo -tree -id "$w" 2>/dev/null | grep -q 'Parent window id:.*(the root window)'; then
-            echo "$w"
-            return 0
-        fi
-        w=$parent
-    done
-}
-
-# outer_rect W: "X Y WIDTH HEIGHT" of the window and the frame the window
-# manager declares in _NET_FRAME_EXTENTS (some frame windows also hold
-# invisible borders for resizing).
-outer_rect() {
-    local g e
-    g=($(geometry "$1"))
-    [ ${#g[@]} -eq 4 ] || return 1
-    e=($(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/^_NET_FRAME_EXTENTS(CARDINAL) = //p' | tr -d ,))
-    [ ${#e[@]} -eq 4 ] || e=(0 0 0 0)
-    echo $((g[0] - e[0])) $((g[1] - e[2])) $((g[2] + e[0] + e[1])) $((g[3] + e[2] + e[3]))
-}
-
-# The atoms of _NET_WM_STATE, separated by ", ".
-wm_state() { xprop -id "$1" _NET_WM_STATE 2>/dev/null | sed -n 's/^_NET_WM_STATE(ATOM) = //p'; }
-
-# The five numbers of _MOTIF_WM_HINTS (flags functions decorations ...), decimal.
-motif_hints() {
-    local h
-    h=$(xprop -id "$1" _MOTIF_WM_HINTS 2>/dev/null | sed -n 's/^_MOTIF_WM_HINTS([^)]*) = //p' | tr -d ,)
-    [ -n "$h" ] || return 1
-    for v in $h; do printf '%d ' "$v"; done
-    echo
-}
-
-# The window's title (UTF-8).
-window_name() { xdotool getwindowname "$1" 2>/dev/null; }
-
-# The window under the screen point, as a top-level (frame) window id, decimal.
-window_at() {
-    local WINDOW=""
-    pointer_to "$1" "$2" >/dev/null 2>&1
-    eval "$(xdotool getmouselocation --shell 2>/dev/null | grep -E '^WINDOW=')"
-    echo "$WINDOW"
+# choose_file DIALOG FILE [SECONDS]: types the file's path into the open-file
+# dialog and presses Enter; PASS when the dialog closes.
+choose_file() {
+    type_into "$1" "$2"
+    key_into "$1" Return
+    check "the dialog closes on Enter" wait_until "${3:-5}" is_unmapped "$1"
 }
 
 # The program's icon docked in trayer: a window of PID inside trayer's panel.
@@ -546,128 +281,6 @@ tray_icon() {
             echo "$w"
             return 0
         fi
-    done
-    return 1
-}
-
-# How many windows of the program (by class) are docked in trayer's panel.
-tray_docked_count() {
-    local panel
-    panel=$(tray_panel) || { echo 0; return 0; }
-    xwininfo -tree -id "$panel" 2>/dev/null | grep -c '("namewheel" "namewheel")'
-}
-
-# --- input -------------------------------------------------------------------
-
-# pointer_to X Y: moves the pointer there and waits until it is there.
-# (xdotool's --sync waits for a movement: asked to stay where it is, it hangs
-# for 15 s, so a pointer that is there already is left alone.)
-pointer_to() {
-    local X="" Y=""
-    eval "$(xdotool getmouselocation --shell 2>/dev/null | grep -E '^[XY]=')"
-    [ "$X" = "$1" ] && [ "$Y" = "$2" ] && return 0
-    xdotool mousemove --sync "$1" "$2"
-}
-
-# click_at X Y [BUTTON]
-click_at() {
-    pointer_to "$1" "$2" && xdotool click "${3:-1}"
-}
-
-# click_in W DX DY [BUTTON]: relative to the window's top-left corner.
-click_in() {
-    local g
-    g=($(geometry "$1"))
-    [ ${#g[@]} -eq 4 ] || return 1
-    click_at $((g[0] + $2)) $((g[1] + $3)) "${4:-1}"
-}
-
-# type_into W TEXT: gives W the keyboard focus, then types.
-type_into() {
-    xdotool windowfocus --sync "$1" && xdotool type --delay 15 "$2"
-}
-
-# key_into W KEY...
-key_into() {
-    local w=$1
-    shift
-    xdotool windowfocus --sync "$w" && xdotool key "$@"
-}
-
-# --- pictures ------------------------------------------------------------------
-
-# shot NAME [GEOMETRY]: a screenshot of the whole screen into $E2E_SHOTS when
-# that is set; with a geometry ("WxH+X+Y") also a cut-out NAME-crop.png.
-shot() {
-    [ -n "${E2E_SHOTS:-}" ] || return 0
-    import -window root "$E2E_SHOTS/$E2E_NAME-$1.png" 2>/dev/null || {
-        note "screenshot $1 failed"
-        return 0
-    }
-    [ -n "${2:-}" ] && convert "$E2E_SHOTS/$E2E_NAME-$1.png" -crop "$2" +repage "$E2E_SHOTS/$E2E_NAME-$1-crop.png"
-    note "screenshot $E2E_SHOTS/$E2E_NAME-$1.png"
-    return 0
-}
-
-# desktop_colour COLOUR: paints the root window, so that what shows through a
-# window's holes can be told from black.
-desktop_colour() {
-    convert -size 1920x1080 "xc:$1" "$E2E_TMP/desktop.png" && display -window root "$E2E_TMP/desktop.png" 2>/dev/null
-    [ "$(pixel_at 5 5)" = "$(convert "xc:$1" -depth 8 txt:- | rgb_of_txt)" ]
-}
-
-rgb_of_txt() { sed -n 's/^0,0: .*\(#[0-9A-Fa-f]\{6\}\) .*/\1/p' | tr a-f A-F; }
-
-# pixel_at X Y: the screen's colour there, as #RRGGBB.
-pixel_at() {
-    import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- 2>/dev/null | rgb_of_txt
-}
-
-# grab FILE GEOMETRY: a cut-out of the screen as it is now.
-grab() {
-    import -window root -crop "$2" +repage "$1" 2>/dev/null
-}
-
-# The share of pixels of an image that are close to a colour, 0..1.
-colour_share() {
-    convert "$1" -fuzz 20% -fill black +opaque "$2" -fill white -opaque "$2" \
-        -colorspace gray -format '%[fx:mean]' info: 2>/dev/null
-}
-
-# Prints "same" or "different" for two images of one size.
-compare_images() {
-    local diff
-    diff=$(compare -metric AE "$1" "$2" null: 2>&1)
-    [ "${diff%% *}" = 0 ] && echo same || echo different
-}
-
-# --- the store -------------------------------------------------------------------
-
-# sql DB STATEMENT: runs it with the sqlite3 command-line shell, waiting out a
-# lock the program may hold for a moment.
-sql() {
-    sqlite3 -batch -noheader -cmd '.timeout 3000' "$1" "$2"
-}
-
-# make_roster FILE NAME...: a UTF-8 roster, one name a line.
-make_roster() {
-    local file=$1
-    shift
-    printf '%s\n' "$@" >"$file"
-}
-
-# The program's draw window, and whether a box or dialog of it is up.
-draw_window() { find_window "$APP_PID" '^青枫大转盘'; }
-has_dialog() { [ -n "$(dialogs_of "$APP_PID")" ]; }
-
-# menu_command KEY [ICON_WAIT MENU_WAIT [SETTLE]]: opens the tray menu (as
-# open_tray_menu) and picks the item with that access key, SETTLE seconds
-# after the menu is up; three tries.
-menu_command() {
-    local i
-    for i in 1 2 3; do
-        open_tray_menu "${2:-10}" "${3:-5}" && { sleep "${4:-0}"; xdotool key "$1"; return 0; }
-        xdotool key Escape
     done
     return 1
 }
@@ -696,4 +309,56 @@ open_tray_menu() {
     xdotool key Escape
     click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
     wait_until "$menu_wait" new_popup
+}
+
+# menu_command KEY [ICON_WAIT MENU_WAIT [SETTLE]]: opens the tray menu (as
+# open_tray_menu) and picks the item with that access key, SETTLE seconds
+# after the menu is up; three tries.
+menu_command() {
+    local i
+    for i in 1 2 3; do
+        open_tray_menu "${2:-10}" "${3:-5}" && { sleep "${4:-0}"; xdotool key "$1"; return 0; }
+        xdotool key Escape
+    done
+    return 1
+}
+
+# --- pictures ------------------------------------------------------------------
+
+# shot NAME [GEOMETRY]: a screenshot of the whole screen into $E2E_SHOTS when
+# that is set; with a geometry ("WxH+X+Y") also a cut-out NAME-crop.png.
+shot() {
+    [ -n "${E2E_SHOTS:-}" ] || return 0
+    import -window root "$E2E_SHOTS/$TEST_NAME-$1.png" 2>/dev/null || {
+        note "screenshot $1 failed"
+        return 0
+    }
+    [ -n "${2:-}" ] && convert "$E2E_SHOTS/$TEST_NAME-$1.png" -crop "$2" +repage "$E2E_SHOTS/$TEST_NAME-$1-crop.png"
+    note "screenshot $E2E_SHOTS/$TEST_NAME-$1.png"
+    return 0
+}
+
+# desktop_colour COLOUR: paints the root window, so that what shows through a
+# window's holes can be told from black.
+desktop_colour() {
+    convert -size 1920x1080 "xc:$1" "$TEST_TMP/desktop.png" && display -window root "$TEST_TMP/desktop.png" 2>/dev/null
+    [ "$(pixel_at 5 5)" = "$(convert "xc:$1" -depth 8 txt:- | rgb_of_txt)" ]
+}
+
+rgb_of_txt() { sed -n 's/^0,0: .*\(#[0-9A-Fa-f]\{6\}\) .*/\1/p' | tr a-f A-F; }
+
+# pixel_at X Y: the screen's colour there, as #RRGGBB.
+pixel_at() {
+    import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- 2>/dev/null | rgb_of_txt
+}
+
+# grab FILE GEOMETRY: a cut-out of the screen as it is now.
+grab() {
+    import -window root -crop "$2" +repage "$1" 2>/dev/null
+}
+
+# The share of pixels of an image that are close to a colour, 0..1.
+colour_share() {
+    convert "$1" -fuzz 20% -fill black +opaque "$2" -fill white -opaque "$2" \
+        -colorspace gray -format '%[fx:mean]' info: 2>/dev/null
 }

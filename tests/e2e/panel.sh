@@ -7,20 +7,17 @@
 e2e_require xfce4-panel dbus-daemon gdbus
 e2e_init "$@"
 e2e_start_bus
-e2e_start_desktop
+start_desktop
 e2e_start_panel
 
 dir=$(e2e_app_dir panel)
-sql "$dir/cs.db" "create table cs(xm char(20),c int);
-    insert into cs values ('张伟', 2), ('王芳', 0), ('李娜', 5);" || die "cannot make cs.db"
+make_store "$dir/cs.db"
 
-e2e_start_app "$dir"
-wait_until 15 find_window "$APP_PID" '^青枫大转盘' >/dev/null || die "no draw window appeared"
-WIN=$(find_window "$APP_PID" '^青枫大转盘')
+start_app "$dir"
+wait_draw_window
 
 # --- the item and the menu it exports --------------------------------------------
-if wait_until 15 sni_item_of "$APP_PID" >/dev/null; then
-    ITEM=$(sni_item_of "$APP_PID")
+if wait_item 15; then
     pass "the icon is registered with the panel's watcher ($ITEM)"
 else
     die "the program registered no item with the panel (items: $(sni_items | tr '\n' ' '))"
@@ -32,8 +29,8 @@ expect_eq "the exported menu has the eight items with their access keys" \
 
 TRAY=$(panel_tray) || die "the panel shows no status tray"
 amber() {
-    grab "$E2E_TMP/panel-tray.png" "$(geometry "$TRAY" | awk '{ printf "%dx%d+%d+%d", $3, $4, $1, $2 }')"
-    awk -v s="$(colour_share "$E2E_TMP/panel-tray.png" '#EAA42B')" 'BEGIN { exit !(s > 0.05) }'
+    grab "$TEST_TMP/panel-tray.png" "$(geometry "$TRAY" | awk '{ printf "%dx%d+%d+%d", $3, $4, $1, $2 }')"
+    awk -v s="$(colour_share "$TEST_TMP/panel-tray.png" '#EAA42B')" 'BEGIN { exit !(s > 0.05) }'
 }
 check "the panel draws the program's amber icon" wait_until 10 amber
 shot tray "$(geometry "$TRAY" | awk '{ printf "%dx%d+%d+%d", $3 + 200, $4 + 20, $1, $2 }')"
@@ -70,7 +67,7 @@ fi
 expect_eq "the roster is unchanged" "张伟 李娜 王芳" "$(sql "$dir/cs.db" 'select xm from cs' | sort | tr '\n' ' ' | sed 's/ $//')"
 
 # --- 导入名单(&M) --------------------------------------------------------------------
-roster=$E2E_TMP/new-class.txt
+roster=$TEST_TMP/new-class.txt
 names=()
 for surname in 赵 钱 孙 李 周 吴 郑 王 冯 陈; do
     for given in 明 华 芳; do names+=("$surname$given"); done
@@ -81,9 +78,7 @@ xdotool key m
 if wait_until 10 has_dialog; then
     DIALOG=$(dialogs_of "$APP_PID" | head -n 1)
     pass "导入名单 from the panel's menu opens a file dialog ('$(window_name "$DIALOG")')"
-    type_into "$DIALOG" "$roster"
-    key_into "$DIALOG" Return
-    check "the dialog closes on Enter" wait_until 5 is_unmapped "$DIALOG"
+    choose_file "$DIALOG" "$roster"
     thirty() { [ "$(sql "$dir/cs.db" 'select count(*) from cs')" = 30 ]; }
     wait_until 5 thirty
     expect_eq "cs.db holds exactly the 30 names of the file" "$(printf '%s\n' "${names[@]}" | sort)" \
@@ -95,18 +90,16 @@ else
 fi
 
 # --- 显示大转盘(&S) while folded -------------------------------------------------------
-folded() { BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"; }
 if wait_until 20 folded; then
     open_panel_menu || { shot no-menu; die "the panel's menu did not open over the badge"; }
     xdotool key s
-    unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
     check "显示大转盘 brings the draw window back and hides the badge" wait_until 5 unfolded
 else
     fail "the draw window did not fold into the badge"
 fi
 
 # --- the panel restarts ------------------------------------------------------------
-e2e_stop_panel
+stop_pid "$PANEL_PID"
 e2e_start_panel
 if wait_until 15 sni_item_of "$APP_PID" >/dev/null; then
     pass "the icon is registered again with the restarted panel ($(sni_item_of "$APP_PID"))"
@@ -119,13 +112,8 @@ check "the restarted panel draws the icon" wait_until 10 amber
 # --- 关闭(&C) ------------------------------------------------------------------------
 open_panel_menu || die "the panel's menu did not open after the panel's restart"
 xdotool key c
-if e2e_wait_app_exit 10; then
-    expect_eq "关闭 ends the program with exit code 0" 0 "$APP_RC"
-else
-    fail "the program is still running 10 s after 关闭"
-    e2e_kill_app
-fi
+expect_exit 关闭
 gone() { ! sni_items | grep -q "^$ITEM/"; }
 check "the item has left the panel" wait_until 5 gone
 
-e2e_finish
+finish

@@ -12,11 +12,11 @@ DESKTOP=#3366AA
 
 # desktop SIZE: a fresh X server of that size with openbox.
 desktop() {
-    e2e_stop_pid "$WM_PID"
-    e2e_stop_pid "$XVFB_PID"
+    stop_pid "$WM_PID"
+    stop_pid "$XVFB_PID"
     WM_PID="" XVFB_PID=""
-    e2e_start_x "$1"
-    e2e_start_wm
+    start_x "$1"
+    start_wm
 }
 
 # start_scaled NAME DPI [QT_SCALE_FACTOR]: the program on the current screen,
@@ -27,13 +27,11 @@ start_scaled() {
     dir=$(e2e_app_dir "$1")
     make_roster "$dir/名单.txt" 张伟 王芳 李娜
     if [ -n "${3:-}" ]; then
-        QT_SCALE_FACTOR=$3 e2e_start_app "$dir"
+        QT_SCALE_FACTOR=$3 start_app "$dir"
     else
-        e2e_start_app "$dir"
+        start_app "$dir"
     fi
-    wait_until 15 find_window "$APP_PID" '^青枫大转盘' >/dev/null || die "$1: no draw window appeared"
-    WIN=$(find_window "$APP_PID" '^青枫大转盘')
-    wait_until 10 is_mapped "$WIN" || die "$1: the draw window was never mapped"
+    wait_draw_window
 }
 
 # placed NAME RIGHT BOTTOM: the outer rectangle ends there (device pixels).
@@ -47,10 +45,6 @@ placed() {
     fi
 }
 
-stop_program() {
-    e2e_kill_app
-}
-
 # --- 200 % by Xft.dpi: placement, the label, the fold --------------------------------
 desktop 1920x1080
 desktop_colour "$DESKTOP" || die "could not paint the desktop $DESKTOP"
@@ -62,17 +56,15 @@ check "200 %: the client area is 948 x 302 device pixels" eval '[ "$(geometry "$
 # The label's own pixels: drawn for this screen they have detail finer than
 # 2 x 2 blocks; a picture drawn for 100 % and doubled has none.
 wg=($(geometry "$WIN"))
-grab "$E2E_TMP/label.png" "884x194+$((wg[0] + 48))+$((wg[1] + 16))"
-convert "$E2E_TMP/label.png" -sample 50% -sample 200% "$E2E_TMP/label-doubled.png"
-detail=$(compare -metric AE "$E2E_TMP/label.png" "$E2E_TMP/label-doubled.png" null: 2>&1 | cut -d' ' -f1)
+grab "$TEST_TMP/label.png" "884x194+$((wg[0] + 48))+$((wg[1] + 16))"
+convert "$TEST_TMP/label.png" -sample 50% -sample 200% "$TEST_TMP/label-doubled.png"
+detail=$(compare -metric AE "$TEST_TMP/label.png" "$TEST_TMP/label-doubled.png" null: 2>&1 | cut -d' ' -f1)
 check "200 %: the label's text is drawn at the device resolution ($detail pixels differ from a doubled picture)" \
     awk -v n="${detail:-0}" 'BEGIN { exit !(n > 500) }'
-share=$(colour_share "$E2E_TMP/label.png" '#FF00FF')
+share=$(colour_share "$TEST_TMP/label.png" '#FF00FF')
 check "200 %: the label shows its fuchsia text (share $share)" awk -v s="${share:-0}" 'BEGIN { exit !(s > 0.03) }'
 shot dpi-192 "$(echo "${frame[@]}" | awk '{ printf "%dx%d+%d+%d", $3, $4, $1, $2 }')"
 
-folded() { BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"; }
-BADGE=""
 wait_until 20 folded || die "200 %: no fold within 20 s"
 sleep 0.3
 b=($(outer_rect "$BADGE"))
@@ -87,35 +79,34 @@ expect_eq "200 %: the badge's corner shows the desktop (round)" "$DESKTOP" "$cor
 check "200 %: the badge's centre is painted ($centre)" [ -n "$centre" ] && [ "$centre" != "$DESKTOP" ]
 shot dpi-192-badge "200x200+1720+$((b[1] - 52))"
 click_at $((b[0] + 48)) $((b[1] + 48))
-unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
 check "200 %: a click on the badge brings the draw window back" wait_until 5 unfolded
 placed "200 %, unfolded" 1920 980
-stop_program
+kill_app
 
 # --- 150 % by Xft.dpi ----------------------------------------------------------------
 start_scaled dpi-144 144
 placed "150 % (Xft.dpi 144)" 1920 1005
-stop_program
+kill_app
 
 # --- QT_SCALE_FACTOR ------------------------------------------------------------------
 start_scaled factor-2 96 2
 placed "200 % (QT_SCALE_FACTOR 2)" 1920 980
-stop_program
+kill_app
 start_scaled factor-1.5 96 1.5
 placed "150 % (QT_SCALE_FACTOR 1.5)" 1920 1005
-stop_program
+kill_app
 
 # --- a 1024 x 768 projector ------------------------------------------------------------
 desktop 1024x768
 start_scaled projector 96
 placed "1024 x 768" 1024 718
 check "1024 x 768: the window is inside the screen" eval '[ "$(outer_rect "$WIN" | cut -d" " -f1)" -ge 0 ]'
-stop_program
+kill_app
 start_scaled projector-200 192
 placed "1024 x 768 at 200 %" 1024 668
 g=($(outer_rect "$WIN"))
 check "1024 x 768 at 200 %: the whole window is on the screen (${g[*]})" eval "[ ${g[0]} -ge 0 ] && [ ${g[1]} -ge 0 ]"
 shot projector-200
-stop_program
+kill_app
 
-e2e_finish
+finish

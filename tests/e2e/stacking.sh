@@ -7,30 +7,26 @@
 . "$(dirname "$0")/lib.sh"
 e2e_require trayer wmctrl xmessage
 e2e_init "$@"
-e2e_start_desktop tray
+start_desktop tray
 
 dir=$(e2e_app_dir stacking)
 make_roster "$dir/名单.txt" 张伟 王芳 李娜
 
 # Another program, to hold the focus: OTHER.
-xmessage -geometry +60+60 -name other-program 'another program' >"$E2E_TMP/xmessage.log" 2>&1 &
-OTHER_PID=$!
+background "$TEST_TMP/xmessage.log" xmessage -geometry +60+60 -name other-program 'another program'
+OTHER_PID=$BG_PID
 other_window() { xdotool search --all --onlyvisible --class '^Xmessage$' 2>/dev/null | head -n 1 | grep .; }
 wait_until 10 other_window >/dev/null || die "xmessage showed no window"
 OTHER=$(other_window)
-stop_other() { e2e_stop_pid "$OTHER_PID"; }
 
 active() { printf '%d\n' "$(xdotool getactivewindow 2>/dev/null)" 2>/dev/null; }
 is_active() { [ "$(active)" = "$(($1))" ]; }
 give_focus_to_other() { xdotool windowactivate --sync "$OTHER" >/dev/null 2>&1; wait_until 5 is_active "$OTHER"; }
-has_above() { case "$(wm_state "$1")" in *_NET_WM_STATE_ABOVE*) return 0 ;; esac; return 1; }
 lacks_above() { ! has_above "$1"; }
 
-e2e_start_app "$dir"
+start_app "$dir"
 started=$(now_ms)
-wait_until 15 find_window "$APP_PID" '^青枫大转盘' >/dev/null || die "no draw window appeared"
-WIN=$(find_window "$APP_PID" '^青枫大转盘')
-wait_until 10 is_mapped "$WIN" || die "the draw window was never mapped"
+wait_draw_window
 FRAME=$(frame_of "$WIN") || die "no frame window above the draw window"
 wait_until 5 has_above "$WIN" || die "the draw window was never on top"
 # Shown by the program's start, it is active once the window manager is done.
@@ -53,14 +49,11 @@ expect_eq "the draw window has not moved or changed its size" "$before" "$(geome
 check "the other program still has the focus: the timer took none of it" is_active "$OTHER"
 
 # --- the fold; a click on the badge brings the draw window back and activates it ---
-folded() { BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"; }
-BADGE=""
 wait_until 15 folded || die "no fold within 15 s"
 check "the other program still has the focus after the fold" is_active "$OTHER"
 give_focus_to_other || die "xmessage could not be given the focus again"
 badge=($(geometry "$(frame_of "$BADGE")"))
 click_at $((badge[0] + 24)) $((badge[1] + 24))
-unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
 check "a click on the badge brings the draw window back" wait_until 5 unfolded
 if wait_until 5 is_active "$WIN"; then
     pass "the draw window is the active window after the click on the badge"
@@ -84,5 +77,4 @@ give_focus_to_other || die "xmessage could not be given the focus a fourth time"
 sleep 2.2
 check "two ticks later the other program still has the focus" is_active "$OTHER"
 
-stop_other
-e2e_finish
+finish

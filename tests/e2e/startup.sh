@@ -4,40 +4,33 @@
 . "$(dirname "$0")/lib.sh"
 e2e_require
 e2e_init "$@"
-e2e_start_desktop
+start_desktop
 
-CAPTION_RE='^青枫大转盘'
 # The button and the label, in client coordinates.
 BUTTON_X=240 BUTTON_Y=127
 LABEL_GEOMETRY="442x97+24+8"
 
 # Starts the program in DIR and waits for its draw window: WIN, FRAME.
 start_and_find() {
-    e2e_start_app "$1"
-    WIN=""
-    wait_until 15 find_window "$APP_PID" "$CAPTION_RE" >/dev/null || die "no draw window appeared ($(cat "$APP_LOG"))"
-    WIN=$(find_window "$APP_PID" "$CAPTION_RE")
-    wait_until 10 is_mapped "$WIN" || die "the draw window was never mapped"
+    start_app "$1"
+    wait_draw_window
     FRAME=$(frame_of "$WIN") || die "no frame window above the draw window"
 }
 
-# Closes the draw window the way a user does (the window manager's close
-# command), then waits for the program to end.
-close_program() {
-    xdotool windowactivate --sync "$WIN" >/dev/null 2>&1
-    xdotool key --clearmodifiers alt+F4
-    if e2e_wait_app_exit 10; then
-        expect_eq "closing the draw window ends the program with exit code 0" 0 "$APP_RC"
-    else
-        fail "the program is still running 10 s after its window was closed"
-        e2e_kill_app
-    fi
+# The five numbers of _MOTIF_WM_HINTS (flags functions decorations ...), decimal.
+motif_hints() {
+    local h
+    h=$(xprop -id "$1" _MOTIF_WM_HINTS 2>/dev/null | sed -n 's/^_MOTIF_WM_HINTS([^)]*) = //p' | tr -d ,)
+    [ -n "$h" ] || return 1
+    for v in $h; do printf '%d ' "$v"; done
+    echo
 }
 
-frame_at_corner() {
-    local g
-    g=($(geometry "$FRAME"))
-    [ ${#g[@]} -eq 4 ] && [ $((g[0] + g[2])) -eq 1920 ] && [ $((g[1] + g[3])) -eq 1030 ]
+# Prints "same" or "different" for two images of one size.
+compare_images() {
+    local diff
+    diff=$(compare -metric AE "$1" "$2" null: 2>&1)
+    [ "${diff%% *}" = 0 ] && echo same || echo different
 }
 
 dir=$(e2e_app_dir roster)
@@ -87,8 +80,8 @@ check "the caption '$title' starts with 青枫大转盘" [ "${title#青枫大转
 wg=($(geometry "$WIN"))
 expect_eq "the client area is 474 x 151" "474 151" "${wg[2]} ${wg[3]}"
 label_at="442x97+$((wg[0] + 24))+$((wg[1] + 8))"
-grab "$E2E_TMP/label-idle.png" "$label_at"
-share=$(colour_share "$E2E_TMP/label-idle.png" '#FF00FF')
+grab "$TEST_TMP/label-idle.png" "$label_at"
+share=$(colour_share "$TEST_TMP/label-idle.png" '#FF00FF')
 check "the label shows fuchsia text (share of fuchsia pixels $share)" awk -v s="${share:-0}" 'BEGIN { exit !(s > 0.03) }'
 
 # (e) one spin, one draw. The button is looked at with the pointer over it,
@@ -96,14 +89,14 @@ check "the label shows fuchsia text (share of fuchsia pixels $share)" awk -v s="
 button_at="81x32+$((wg[0] + 200))+$((wg[1] + 111))"
 pointer_to $((wg[0] + BUTTON_X)) $((wg[1] + BUTTON_Y))
 sleep 0.5
-grab "$E2E_TMP/button-idle.png" "$button_at"
+grab "$TEST_TMP/button-idle.png" "$button_at"
 click_in "$WIN" $BUTTON_X $BUTTON_Y
 sleep 0.5
-grab "$E2E_TMP/label-spin.png" "$label_at"
-grab "$E2E_TMP/button-spin.png" "$button_at"
-expect_eq "the button's caption changes for the spin" different "$(compare_images "$E2E_TMP/button-idle.png" "$E2E_TMP/button-spin.png")"
+grab "$TEST_TMP/label-spin.png" "$label_at"
+grab "$TEST_TMP/button-spin.png" "$button_at"
+expect_eq "the button's caption changes for the spin" different "$(compare_images "$TEST_TMP/button-idle.png" "$TEST_TMP/button-spin.png")"
 shot spin "$(geometry "$FRAME" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
-expect_eq "the label changes once the spin runs" different "$(compare_images "$E2E_TMP/label-idle.png" "$E2E_TMP/label-spin.png")"
+expect_eq "the label changes once the spin runs" different "$(compare_images "$TEST_TMP/label-idle.png" "$TEST_TMP/label-spin.png")"
 expect_eq "nothing is recorded while the spin runs" 0 "$(sql "$dir/cs.db" 'select sum(c) from cs')"
 sleep 0.5
 click_in "$WIN" $BUTTON_X $BUTTON_Y
@@ -113,21 +106,21 @@ sleep 0.5  # a second record would show up by now
 expect_eq "after start and stop one row has c = 1 and the total is 1" "1|1|3" \
     "$(sql "$dir/cs.db" 'select count(*) filter (where c = 1), sum(c), count(*) from cs')"
 drawn=$(sql "$dir/cs.db" 'select xm from cs where c = 1')
-grab "$E2E_TMP/button-stopped.png" "$button_at"
-expect_eq "the button looks as before the spin (开始转动)" same "$(compare_images "$E2E_TMP/button-idle.png" "$E2E_TMP/button-stopped.png")"
-grab "$E2E_TMP/label-stopped.png" "$label_at"
+grab "$TEST_TMP/button-stopped.png" "$button_at"
+expect_eq "the button looks as before the spin (开始转动)" same "$(compare_images "$TEST_TMP/button-idle.png" "$TEST_TMP/button-stopped.png")"
+grab "$TEST_TMP/label-stopped.png" "$label_at"
 sleep 0.3
-grab "$E2E_TMP/label-stopped2.png" "$label_at"
-expect_eq "the label stays still once stopped" same "$(compare_images "$E2E_TMP/label-stopped.png" "$E2E_TMP/label-stopped2.png")"
+grab "$TEST_TMP/label-stopped2.png" "$label_at"
+expect_eq "the label stays still once stopped" same "$(compare_images "$TEST_TMP/label-stopped.png" "$TEST_TMP/label-stopped2.png")"
 check "the program is still running" app_running
-close_program
+close_draw_window
 
 # (f) the count survives a restart.
 start_and_find "$dir"
 sleep 1
 expect_eq "after a restart '$drawn' still has c = 1, the total is 1" "$drawn|1|3" \
     "$(sql "$dir/cs.db" "select (select xm from cs where c = 1), sum(c), count(*) from cs")"
-close_program
+close_draw_window
 
 # (g) with cs.db present, a changed roster file is not read.
 make_roster "$dir/名单.txt" 赵一 钱二 孙三 李四 周五
@@ -136,7 +129,7 @@ sleep 1
 expect_eq "a changed 名单.txt is not read when cs.db is there" "$(printf '%s\n' "${names[@]}" | sort)" \
     "$(sql "$dir/cs.db" 'select xm from cs' | sort)"
 expect_eq "the counts are kept" 1 "$(sql "$dir/cs.db" 'select sum(c) from cs')"
-close_program
+close_draw_window
 
 # (h) neither file: an empty store, and a press asks for a roster.
 dir=$(e2e_app_dir empty)
@@ -158,6 +151,6 @@ fi
 check "the program is still running after the box" app_running
 expect_eq "cs.db still has no rows" 0 "$(sql "$dir/cs.db" 'select count(*) from cs')"
 check "the draw window is still shown" is_mapped "$WIN"
-close_program
+close_draw_window
 
-e2e_finish
+finish

@@ -7,25 +7,15 @@
 # end-to-end tests, and the ARM program under qemu-user); the unit tests built
 # for ARM are left in OUT/unit-tests/aarch64.
 #   portable_archive.sh OUT VERSION
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-top=$(cd "$here/../.." && pwd)
-. "$here/../e2e/lib.sh"
-. "$top/scripts/chroot.sh"
-E2E_NAME=portable-archive
+. "$(dirname "$0")/lib.sh"
+TEST_NAME=portable-archive
 out=$1
 version=$2
 
 rm -rf "$out/dist" "$out/unpacked" "$out/unit-tests"
 mkdir -p "$out/unpacked"
-if [ "$(id -u)" != 0 ]; then
-    echo "SKIP: the release archives are built in a Debian 11 system, which needs root"
-    exit 77
-fi
-if ! chroot_suite_reachable bullseye; then
-    echo "SKIP: Debian 11 (bullseye) cannot be fetched from this machine's mirror ($(chroot_mirrors | cut -d' ' -f1))"
-    exit 77
-fi
+needs_root "the release archives are built in a Debian 11 system"
+needs_suite bullseye "11 (bullseye)"
 command -v readelf >/dev/null || die "not installed: readelf"
 
 bash "$top/scripts/release-linux.sh" --unit-tests "$out/unit-tests" "$out/dist" >"$out/release.out" 2>"$out/release.log" ||
@@ -88,4 +78,4 @@ check_archive() {
 check_archive x86_64 "Advanced Micro Devices X86-64"
 check_archive aarch64 AArch64
 
-e2e_finish
+finish

@@ -6,34 +6,20 @@
 # Debian system is made once and kept (scripts/chroot.sh); each run works on a
 # throw-away copy of it.
 #   portable_chroot.sh SUITE ARCHIVE
-set -u
-here=$(cd "$(dirname "$0")" && pwd)
-top=$(cd "$here/../.." && pwd)
-if [ "$(id -u)" != 0 ]; then
-    echo "SKIP: making and entering a Debian system needs root"
-    exit 77
-fi
-. "$top/scripts/chroot.sh"
+. "$(dirname "$0")/lib.sh"
+needs_root "making and entering a Debian system"
 chroot_private "$@"
-. "$here/../e2e/lib.sh"
-. "$top/scripts/packages.sh"
-E2E_NAME=portable-$1
+TEST_NAME=portable-$1
 suite=$1
 archive=$2
 e2e_require trayer iconv unshare debootstrap
-if [ ! -f "$archive" ]; then
-    echo "SKIP: no archive at $archive (see release.portable.archive)"
-    exit 77
-fi
-if ! chroot_suite_reachable "$suite"; then
-    echo "SKIP: Debian $suite cannot be fetched from this machine's mirror ($(chroot_mirrors | cut -d' ' -f1))"
-    exit 77
-fi
+[ -f "$archive" ] || skip "no archive at $archive (see release.portable.archive)"
+needs_suite "$suite"
 # e2e_init wants a program; the one that runs is the one unpacked in the system.
 NAMEWHEEL_EXE=$(type -P true) e2e_init
 base=$(chroot_ensure "$suite" desktop $NAMEWHEEL_DESKTOP_BASELINE) || die "could not make a Debian $suite system"
 
-# The system's copy lives outside E2E_TMP: it holds mounts, and nothing may
+# The system's copy lives outside TEST_TMP: it holds mounts, and nothing may
 # delete through them.
 root=$(mktemp -d /var/tmp/namewheel-$suite.XXXXXX)/root
 leave_system() {
@@ -46,7 +32,7 @@ leave_system() {
     fi
 }
 # The program goes first: its system's copy cannot be unmounted while it runs.
-trap 'rc=$?; e2e_stop_pid "$APP_PID"; leave_system; (exit $rc); e2e_cleanup' EXIT
+trap 'rc=$?; stop_pid "$APP_PID"; leave_system; (exit $rc); desktop_cleanup' EXIT
 chroot_overlay "$base" "$root" || die "cannot mount a copy of $base"
 chroot_bind_system "$root"
 note "the system has C library $(chroot "$root" ldd --version | head -n 1 | awk '{ print $NF }')"
@@ -77,24 +63,13 @@ names=(张伟 王芳 李娜 刘洋)
 printf '%s\r\n' "${names[@]}" | iconv -f UTF-8 -t GBK >"$root$app/名单.txt" || die "iconv cannot write GBK"
 chroot "$root" chown teacher:teacher "$app/名单.txt"
 
-e2e_start_desktop tray
-APP_LOG=$E2E_TMP/program.log
+start_desktop tray
+APP_LOG=$TEST_TMP/program.log
 # Started from the home folder, as a launcher would.
 (teacher "$app/namewheel") >>"$APP_LOG" 2>&1 &
 APP_PID=$!
-wait_until 20 find_window "$APP_PID" '^青枫大转盘' >/dev/null || die "no draw window appeared ($(tail -5 "$APP_LOG"))"
-WIN=$(find_window "$APP_PID" '^青枫大转盘')
-wait_until 10 is_mapped "$WIN" || die "the draw window was never mapped"
-FRAME=$(frame_of "$WIN") || die "no frame window above the draw window"
-frame_at_corner() {
-    local g
-    g=($(geometry "$FRAME"))
-    [ ${#g[@]} -eq 4 ] && [ $((g[0] + g[2])) -eq 1920 ] && [ $((g[1] + g[3])) -eq 1030 ]
-}
-check "the draw window shows at the bottom right corner ($(geometry "$FRAME" | tr ' ' ,))" wait_until 5 frame_at_corner
-wg=($(geometry "$WIN"))
-expect_eq "its client area is 474 x 151" "474 151" "${wg[2]} ${wg[3]}"
-shot window "$(geometry "$FRAME" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1 - 20, $2 - 20 }')"
+wait_draw_window 20
+expect_placed 5
 
 db=$root$app/cs.db
 wait_until 10 test -s "$db" || die "no cs.db beside the program"
@@ -120,14 +95,7 @@ else
     fail "no tray menu opened ($(tail -5 "$APP_LOG"))"
 fi
 
-xdotool windowactivate --sync "$WIN" >/dev/null 2>&1
-xdotool key --clearmodifiers alt+F4
-if e2e_wait_app_exit 10; then
-    expect_eq "closing the draw window ends the program with exit code 0" 0 "$APP_RC"
-else
-    fail "the program did not end when its window was closed"
-    e2e_kill_app
-fi
+close_draw_window 10
 expect_eq "the draw is kept" 1 "$(sql "$db" 'select sum(c) from cs')"
 check "the program printed no warning about a missing library or plugin" \
     eval "! grep -Ei 'could not (load|find)|cannot open shared|not found' '$APP_LOG'"
@@ -136,4 +104,4 @@ check "the program printed no warning about a missing library or plugin" \
 expect_eq "add-launcher.sh puts it in the application menu" "Exec=\"$app/namewheel\"" \
     "$(grep '^Exec=' "$root$user_home/.local/share/applications/namewheel.desktop" 2>/dev/null)"
 
-e2e_finish
+finish
