@@ -27,9 +27,9 @@ scenarios=("$@")
 runs=${CRASH_RUNS:-20}
 RANDOM=${CRASH_SEED:-$$}
 note "random seed ${CRASH_SEED:-$$}, $runs kills per scenario"
-e2e_start_desktop tray
+start_desktop tray
 
-BIG=$E2E_TMP/big.txt
+BIG=$TEST_TMP/big.txt
 BIG_LINES=1000000
 awk -v n=$BIG_LINES 'BEGIN { for (i = 1; i <= n; i++) printf "学生%07d\n", i }' >"$BIG" || die "cannot write $BIG"
 
@@ -43,7 +43,8 @@ log_line() {
 random_ms() { echo $(((RANDOM * 32768 + RANDOM) % ($1 + 1))); }
 sleep_ms() { sleep "$(printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)))"; }
 
-kill_app() {
+# crash_app: kill -9, the way a power cut or a crash ends the program.
+crash_app() {
     kill -9 "$APP_PID" 2>/dev/null
     wait "$APP_PID" 2>/dev/null
     APP_PID=""
@@ -58,7 +59,7 @@ leftovers() {
 
 # snapshot DIR: a copy of the store files in a folder of its own; prints it.
 snapshot() {
-    local copy=$E2E_TMP/snapshot
+    local copy=$TEST_TMP/snapshot
     rm -rf "$copy"
     mkdir -p "$copy"
     cp -p "$1"/cs.db* "$copy"/ 2>/dev/null
@@ -70,12 +71,47 @@ integrity() { [ -e "$1" ] && sql "$1" 'pragma integrity_check' 2>&1 | tr '\n' ' 
 # start_and_check_clean DIR: starts the program on what the kill left and
 # waits for its window; then no temporary store or journal may be there.
 start_and_check_clean() {
-    e2e_start_app "$1"
+    start_app "$1"
     wait_until 120 draw_window >/dev/null || { fail "the program did not start again in $1"; return 1; }
     local left
     left=$(cd "$1" && ls -1 | grep -E '^cs\.db(\.tmp.*|-journal)$' | tr '\n' ' ')
     [ -z "$left" ] || fail "after the next start these are still there: $left"
     [ -z "$left" ]
+}
+
+# kill_at_random NAME MAX_MS PREPARE BEGIN CONTENT ALLOWED AFTER: the runs of
+# one scenario. For each, in a fresh folder:
+#   PREPARE DIR   puts the files the scenario starts from there;
+#   BEGIN DIR     starts the program and brings it to the moment the clock
+#                 starts (it says what failed, and the run is left out);
+# then a kill at a random moment in 0 .. MAX_MS. CONTENT DIR names what a
+# store folder holds: the copy of what the kill left must hold one of ALLOWED
+# (space separated), and after the next start the store must hold AFTER
+# ("same": what the copy held).
+kill_at_random() {
+    local name=$1 max=$2 prepare=$3 begin=$4 content=$5 allowed=$6 after=$7
+    local i dir delay left verdict expected
+    for i in $(seq "$runs"); do
+        dir=$(e2e_app_dir "$name-$i")
+        "$prepare" "$dir"
+        "$begin" "$dir" || { crash_app; continue; }
+        delay=$(random_ms "$max")
+        sleep_ms "$delay"
+        crash_app
+        left=$(leftovers "$dir")
+        verdict=$("$content" "$(snapshot "$dir")")
+        case " $allowed " in
+            *" $verdict "*) pass "$name $i: killed at $delay ms, left [$left]: $verdict" ;;
+            *) fail "$name $i: killed at $delay ms, left [$left]: $verdict" ;;
+        esac
+        expected=$after
+        [ "$after" = same ] && expected=$verdict
+        start_and_check_clean "$dir" &&
+            expect_eq "$name $i: after the next start the store holds what it should" "$expected" "$("$content" "$dir")"
+        crash_app
+        log_line "$name $i delay=${delay}ms left=[$left] verdict=$verdict"
+        rm -rf "$dir"
+    done
 }
 
 # --- the tray menu ---------------------------------------------------------
@@ -103,36 +139,22 @@ seed_content() {
     [ "$got" = "$BIG_LINES|学生0000001|学生1000000|0" ] && echo new || echo "partial: $got"
 }
 
+seed_prepare() { ln "$BIG" "$1/名单.txt" 2>/dev/null || cp "$BIG" "$1/名单.txt"; }
+seed_begin() { start_app "$1"; }
+
 scenario_seed() {
-    local dir start end took i delay left verdict after
+    local dir start took
     dir=$(e2e_app_dir seed-calibrate)
-    ln "$BIG" "$dir/名单.txt" 2>/dev/null || cp "$BIG" "$dir/名单.txt"
+    seed_prepare "$dir"
     start=$(now_ms)
-    e2e_start_app "$dir"
+    seed_begin "$dir"
     wait_until 120 draw_window >/dev/null || die "the seed of $BIG_LINES names did not finish in 120 s"
     took=$(($(now_ms) - start))
     expect_eq "an uninterrupted seed stores all $BIG_LINES names" new "$(seed_content "$dir")"
-    e2e_kill_app
+    crash_app
     note "seed: $took ms from start to the window"
-    for i in $(seq "$runs"); do
-        dir=$(e2e_app_dir "seed-$i")
-        ln "$BIG" "$dir/名单.txt" 2>/dev/null || cp "$BIG" "$dir/名单.txt"
-        delay=$(random_ms $((took * 13 / 10)))
-        e2e_start_app "$dir"
-        sleep_ms "$delay"
-        kill_app
-        left=$(leftovers "$dir")
-        verdict=$(seed_content "$(snapshot "$dir")")
-        case $verdict in none|new) pass "seed $i: killed at $delay ms, left [$left]: $verdict" ;;
-            *) fail "seed $i: killed at $delay ms, left [$left]: $verdict" ;; esac
-        start_and_check_clean "$dir" && {
-            after=$(seed_content "$dir")
-            expect_eq "seed $i: after the next start the store is whole" new "$after"
-        }
-        e2e_kill_app
-        log_line "seed $i delay=${delay}ms left=[$left] verdict=$verdict"
-        rm -rf "$dir"
-    done
+    # A seed cut short is made again, whole, at the next start.
+    kill_at_random seed $((took * 13 / 10)) seed_prepare seed_begin seed_content "none new" new
 }
 
 # --- import ------------------------------------------------------------------
@@ -153,62 +175,47 @@ import_content() {
     [ "$got" = "$BIG_LINES|学生0000001|学生1000000|0" ] && echo new || echo "neither: $got"
 }
 
-import_dir() {
-    local dir
-    dir=$(e2e_app_dir "$1")
-    sql "$dir/cs.db" "create table cs(xm char(20),c int); $OLD_ROSTER" || die "cannot make cs.db"
-    echo "$dir"
+import_prepare() {
+    sql "$1/cs.db" "create table cs(xm char(20),c int); $OLD_ROSTER" || die "cannot make cs.db"
+}
+
+import_begin() {
+    start_app "$1"
+    wait_until 30 draw_window >/dev/null || { fail "import: no draw window"; return 1; }
+    import_file "$BIG"
 }
 
 scenario_import() {
-    local dir start took i delay left verdict after new_rows
-    dir=$(import_dir import-calibrate)
+    local dir start took
+    dir=$(e2e_app_dir import-calibrate)
+    import_prepare "$dir"
     OLD_DUMP=$(sql "$dir/cs.db" "select group_concat(xm || ':' || c, ',') from (select * from cs order by rowid)")
-    e2e_start_app "$dir"
-    wait_until 30 draw_window >/dev/null || die "no draw window"
-    import_file "$BIG" || die "cannot import through the tray menu"
+    import_begin "$dir" || die "cannot import through the tray menu"
     start=$(now_ms)
     new_rows() { [ "$(sql "$dir/cs.db" 'select count(*) from cs' 2>/dev/null)" = "$BIG_LINES" ]; }
     wait_until 120 new_rows || die "the import of $BIG_LINES names did not finish in 120 s"
     took=$(($(now_ms) - start))
     expect_eq "an uninterrupted import stores all $BIG_LINES names" new "$(import_content "$dir")"
-    e2e_kill_app
+    crash_app
     note "import: $took ms from Enter in the dialog to the new store"
-    for i in $(seq "$runs"); do
-        dir=$(import_dir "import-$i")
-        e2e_start_app "$dir"
-        wait_until 30 draw_window >/dev/null || { fail "import $i: no draw window"; e2e_kill_app; continue; }
-        import_file "$BIG" || { e2e_kill_app; continue; }
-        # A little past the calibrated end, so that some kills come after the
-        # rename.
-        delay=$(random_ms $((took * 13 / 10)))
-        sleep_ms "$delay"
-        kill_app
-        left=$(leftovers "$dir")
-        verdict=$(import_content "$(snapshot "$dir")")
-        case $verdict in old|new) pass "import $i: killed at $delay ms, left [$left]: $verdict" ;;
-            *) fail "import $i: killed at $delay ms, left [$left]: $verdict" ;; esac
-        start_and_check_clean "$dir" && {
-            after=$(import_content "$dir")
-            expect_eq "import $i: after the next start the store is as the copy said" "$verdict" "$after"
-        }
-        e2e_kill_app
-        log_line "import $i delay=${delay}ms left=[$left] verdict=$verdict"
-        rm -rf "$dir"
-    done
+    # A little past the calibrated end, so that some kills come after the rename.
+    kill_at_random import $((took * 13 / 10)) import_prepare import_begin import_content "old new" same
 }
 
 # --- reset -------------------------------------------------------------------
 RESET_ROWS=300000
 RESET_SUM=""
 
-reset_dir() {
-    local dir
-    dir=$(e2e_app_dir "$1")
-    sql "$dir/cs.db" "create table cs(xm char(20),c int);
+reset_prepare() {
+    sql "$1/cs.db" "create table cs(xm char(20),c int);
         with recursive n(i) as (select 1 union all select i + 1 from n where i < $RESET_ROWS)
         insert into cs select '学生' || i, i % 7 + 1 from n;" || die "cannot make cs.db"
-    echo "$dir"
+}
+
+reset_begin() {
+    start_app "$1"
+    wait_until 60 draw_window >/dev/null || { fail "reset: no draw window"; return 1; }
+    menu_command q || { fail "reset: the tray menu did not open"; return 1; }
 }
 
 reset_content() {
@@ -221,47 +228,22 @@ reset_content() {
 }
 
 scenario_reset() {
-    local dir start took i delay left verdict after
-    dir=$(reset_dir reset-calibrate)
+    local dir start took
+    dir=$(e2e_app_dir reset-calibrate)
+    reset_prepare "$dir"
     RESET_SUM=$(sql "$dir/cs.db" "select count(*), sum(c), sum(c * rowid) from cs")
-    e2e_start_app "$dir"
-    wait_until 60 draw_window >/dev/null || die "no draw window"
-    menu_command q || die "the tray menu did not open"
+    reset_begin "$dir" || die "the reset could not be started"
     start=$(now_ms)
     wait_until 120 find_visible_window "$APP_PID" '^提示$' >/dev/null || die "the reset gave no notice in 120 s"
     took=$(($(now_ms) - start))
     expect_eq "an uninterrupted reset sets every count to 0" all "$(reset_content "$dir")"
-    e2e_kill_app
+    crash_app
     note "reset: $took ms from the menu key to the notice"
-    for i in $(seq "$runs"); do
-        dir=$(reset_dir "reset-$i")
-        e2e_start_app "$dir"
-        wait_until 60 draw_window >/dev/null || { fail "reset $i: no draw window"; e2e_kill_app; continue; }
-        menu_command q || { fail "reset $i: the tray menu did not open"; e2e_kill_app; continue; }
-        delay=$(random_ms "$took")
-        sleep_ms "$delay"
-        kill_app
-        left=$(leftovers "$dir")
-        verdict=$(reset_content "$(snapshot "$dir")")
-        case $verdict in none|all) pass "reset $i: killed at $delay ms, left [$left]: $verdict reset" ;;
-            *) fail "reset $i: killed at $delay ms, left [$left]: $verdict" ;; esac
-        start_and_check_clean "$dir" && {
-            after=$(reset_content "$dir")
-            expect_eq "reset $i: after the next start the store is as the copy said" "$verdict" "$after"
-        }
-        e2e_kill_app
-        log_line "reset $i delay=${delay}ms left=[$left] verdict=$verdict"
-        rm -rf "$dir"
-    done
+    kill_at_random reset "$took" reset_prepare reset_begin reset_content "none all" same
 }
 
 # --- draw --------------------------------------------------------------------
 total_draws() { sql "$1" 'select sum(c) from cs' 2>/dev/null; }
-
-# one_draw WINDOW: a press that starts a spin, a short spin, the stopping press.
-one_draw() {
-    click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127
-}
 
 scenario_draw() {
     local dir i k j win delay left verdict check total after
@@ -269,20 +251,20 @@ scenario_draw() {
         dir=$(e2e_app_dir "draw-$i")
         sql "$dir/cs.db" "create table cs(xm char(20),c int);
             insert into cs values ('甲',0),('乙',0),('丙',0),('丁',0),('戊',0);" || die "cannot make cs.db"
-        e2e_start_app "$dir"
-        wait_until 30 draw_window >/dev/null || { fail "draw $i: no draw window"; e2e_kill_app; continue; }
+        start_app "$dir"
+        wait_until 30 draw_window >/dev/null || { fail "draw $i: no draw window"; crash_app; continue; }
         win=$(draw_window)
         wait_until 5 is_mapped "$win"
         k=$((RANDOM % 3 + 1))
         for j in $(seq "$k"); do
-            one_draw "$win"
+            spin_once "$win"
             recorded() { [ "$(total_draws "$dir/cs.db")" = "$j" ]; }
             wait_until 10 recorded || fail "draw $i: press $j was not recorded"
         done
         # The last draw: killed a moment after the stopping press.
         delay=$(random_ms 40)
-        click_in "$win" 240 127 && sleep 0.2 && click_in "$win" 240 127 && sleep_ms "$delay"
-        kill_app
+        spin_once "$win" && sleep_ms "$delay"
+        crash_app
         left=$(leftovers "$dir")
         copy=$(snapshot "$dir")
         check=$(integrity "$copy/cs.db")
@@ -294,7 +276,7 @@ scenario_draw() {
             fail "draw $i: killed $delay ms after the press, left [$left]: $verdict"
         fi
         start_and_check_clean "$dir" && expect_eq "draw $i: after the next start the draws are kept" "$total" "$(total_draws "$dir/cs.db")"
-        e2e_kill_app
+        crash_app
         log_line "draw $i delay=${delay}ms left=[$left] verdict=$verdict"
         rm -rf "$dir"
     done
@@ -306,4 +288,4 @@ for scenario in "${scenarios[@]}"; do
         *) die "unknown scenario '$scenario'" ;;
     esac
 done
-e2e_finish
+finish
