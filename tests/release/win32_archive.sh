@@ -12,69 +12,62 @@ build64=${2:-$(dirname "$build")/win64}
 source "$root/tests/win32/lib.sh"
 
 nw_setup "$build" "$build64"
-work=$(mktemp -d "${TMPDIR:-/tmp}/namewheel-zip.XXXXXX")
-cleanup_all() {
-  nw_cleanup
-  rm -rf "$work"
-}
-trap cleanup_all EXIT
+work=$TEST_TMP
 
 zip=$(bash "$root/scripts/release-win32.sh" "$build" "$work/dist" | tail -n 1)
 if [[ $(basename "$zip") == namewheel-2.0.0.0-win32.zip && -f $zip ]]; then
-  nw_pass "the archive is $(basename "$zip")"
+    pass "the archive is $(basename "$zip")"
 else
-  nw_fail "no archive namewheel-2.0.0.0-win32.zip (got '$zip')"
-  exit 1
+    die "no archive namewheel-2.0.0.0-win32.zip (got '$zip')"
 fi
 unpack() {
-  local zip=$1 folder=$2
-  mkdir -p "$folder"
-  (cd "$folder" && cmake -E tar xf "$zip") || nw_fail "$(basename "$zip") does not unpack"
+    local zip=$1 folder=$2
+    mkdir -p "$folder"
+    (cd "$folder" && cmake -E tar xf "$zip") || fail "$(basename "$zip") does not unpack"
 }
 unpack "$zip" "$work/unpacked"
 app=$work/unpacked/namewheel-2.0.0.0-win32
 contents=$(ls "$app" 2>/dev/null | LC_ALL=C sort | tr '\n' ' ')
 if [[ $contents == "README.md namewheel.exe " ]]; then
-  nw_pass "it holds namewheel.exe and the README"
+    pass "it holds namewheel.exe and the README"
 else
-  nw_fail "it holds: $contents"
+    fail "it holds: $contents"
 fi
 description=$(file -b "$app/namewheel.exe")
 if [[ $description == "PE32 executable (GUI) Intel 80386"* ]]; then
-  nw_pass "its program is the 32-bit one: $description"
+    pass "its program is the 32-bit one: $description"
 else
-  nw_fail "its program is: $description"
+    fail "its program is: $description"
 fi
 
 if [[ $NW_WINE_ARCH == win64 ]]; then
-  zip=$(bash "$root/scripts/release-win32.sh" --x64 "$NW_RUN_DIR" "$work/dist" | tail -n 1)
-  unpack "$zip" "$work/unpacked64"
-  app=$work/unpacked64/namewheel-2.0.0.0-win64
-  nw_note "started below: $(basename "$zip"), as $NW_RUNS"
+    zip=$(bash "$root/scripts/release-win32.sh" --x64 "$NW_RUN_DIR" "$work/dist" | tail -n 1)
+    unpack "$zip" "$work/unpacked64"
+    app=$work/unpacked64/namewheel-2.0.0.0-win64
+    note "started below: $(basename "$zip"), as $NW_RUNS"
 fi
 
 mkdir "$work/elsewhere"
 before=$(find "$WINEPREFIX" -name 'cs.db*' 2>/dev/null | wc -l)
-(cd "$work/elsewhere" && exec "$NW_WINE_LOADER" "$app/namewheel.exe" >"$work/run.log" 2>&1) &
-NW_WINE_PIDS+=($!)
-if nw_wait_for 60 test -s "$app/cs.db"; then
-  nw_pass "cs.db appears beside namewheel.exe"
+nw_start "$work/elsewhere" "$app/namewheel.exe"
+if wait_until 60 test -s "$app/cs.db"; then
+    pass "cs.db appears beside namewheel.exe"
 else
-  nw_fail "no cs.db beside namewheel.exe ($(tail -3 "$work/run.log"))"
+    fail "no cs.db beside namewheel.exe ($(tail -3 "$APP_LOG"))"
 fi
 sleep 1
 elsewhere=$(find "$work" -name 'cs.db*' ! -path "$app/cs.db" | tr '\n' ' ')
 after=$(find "$WINEPREFIX" -name 'cs.db*' 2>/dev/null | wc -l)
 if [[ -z $elsewhere && $before == "$after" ]]; then
-  nw_pass "and nowhere else"
+    pass "and nowhere else"
 else
-  nw_fail "cs.db also at: $elsewhere (in the prefix: $before before, $after after)"
+    fail "cs.db also at: $elsewhere (in the prefix: $before before, $after after)"
 fi
 if sqlite3 "$app/cs.db" .schema | grep -q 'CREATE TABLE cs(xm char(20),c int)'; then
-  nw_pass "the store holds the table cs"
+    pass "the store holds the table cs"
 else
-  nw_fail "the store has no table cs"
+    fail "the store has no table cs"
 fi
 
-echo "win32 archive: $([[ $NW_FAILED == 0 ]] && echo ok || echo FAILED) ($NW_RUNS)"
-exit "$NW_FAILED"
+echo "win32 archive: $( ((FAILS)) && echo FAILED || echo ok) ($NW_RUNS)"
+finish

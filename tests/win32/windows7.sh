@@ -6,56 +6,49 @@
 #   windows7.sh FILE.exe OBJDUMP
 # Prints one PASS or FAIL line per check; exits non-zero on a FAIL.
 set -uo pipefail
+# shellcheck source=scripts/desktop.sh
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/desktop.sh"
 exe=$1
 objdump=$2
-failed=0
-pass() { echo "PASS: $*"; }
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
 
-header=$("$objdump" -p "$exe") || {
-  echo "FAIL: $objdump cannot read $exe"
-  exit 1
-}
+header=$("$objdump" -p "$exe") || die "$objdump cannot read $exe"
 name=$(basename "$exe")
 
 # Windows refuses to start a program whose header asks for a later system.
 version_of() { awk -v key="$1" '$1 == key { print $2; exit }' <<<"$header"; }
 for kind in OSystem Subsystem; do
-  major=$(version_of "Major${kind}Version")
-  minor=$(version_of "Minor${kind}Version")
-  if [[ -z $major || -z $minor ]]; then
-    fail "$name: no ${kind} version in the PE header"
-  elif ((10#$major < 6 || (10#$major == 6 && 10#$minor <= 1))); then
-    pass "$name: ${kind} version $major.$minor is at most Windows 7's 6.1"
-  else
-    fail "$name: ${kind} version $major.$minor is later than Windows 7's 6.1"
-  fi
+    major=$(version_of "Major${kind}Version")
+    minor=$(version_of "Minor${kind}Version")
+    if [[ -z $major || -z $minor ]]; then
+        fail "$name: no ${kind} version in the PE header"
+    elif ((10#$major < 6 || (10#$major == 6 && 10#$minor <= 1))); then
+        pass "$name: ${kind} version $major.$minor is at most Windows 7's 6.1"
+    else
+        fail "$name: ${kind} version $major.$minor is later than Windows 7's 6.1"
+    fi
 done
 
 # DLL!function, one a line, from the import tables.
 imports=$(awk '
-  /^[[:space:]]*DLL Name:/ { dll = tolower($3); next }
-  /^[[:space:]]*$/ { dll = "" }
-  dll != "" && NF >= 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ { print dll "!" $3 }
+    /^[[:space:]]*DLL Name:/ { dll = tolower($3); next }
+    /^[[:space:]]*$/ { dll = "" }
+    dll != "" && NF >= 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ { print dll "!" $3 }
 ' <<<"$header" | sort -u)
 dlls=$(cut -d'!' -f1 <<<"$imports" | sort -u | tr '\n' ' ')
 
 # Every one of these is part of Windows 7 SP1.
 unexpected=
 for dll in $dlls; do
-  case $dll in
-    kernel32.dll | user32.dll | gdi32.dll | shell32.dll | comctl32.dll | comdlg32.dll | ole32.dll | oleaut32.dll | \
-      msvcrt.dll | advapi32.dll | windowscodecs.dll | version.dll | msimg32.dll | winmm.dll | shlwapi.dll | uuid.dll) ;;
-    *) unexpected+="$dll " ;;
-  esac
+    case $dll in
+        kernel32.dll | user32.dll | gdi32.dll | shell32.dll | comctl32.dll | comdlg32.dll | ole32.dll | oleaut32.dll | \
+            msvcrt.dll | advapi32.dll | windowscodecs.dll | version.dll | msimg32.dll | winmm.dll | shlwapi.dll | uuid.dll) ;;
+        *) unexpected+="$dll " ;;
+    esac
 done
 if [[ -n $dlls && -z $unexpected ]]; then
-  pass "$name: imports $(wc -l <<<"$imports") functions from DLLs that Windows 7 has: $dlls"
+    pass "$name: imports $(wc -l <<<"$imports") functions from DLLs that Windows 7 has: $dlls"
 else
-  fail "$name: imports from DLLs Windows 7 may lack: ${unexpected:-(no imports found)}"
+    fail "$name: imports from DLLs Windows 7 may lack: ${unexpected:-(no imports found)}"
 fi
 
 # Functions of these DLLs that Windows 8, 8.1, 10 or 11 brought: the ones a
@@ -90,11 +83,11 @@ gdi32.dll!D3DKMTOpenAdapterFromLuid
 '
 found=
 for entry in $later; do
-  grep -qixF "$entry" <<<"$imports" && found+="$entry "
+    grep -qixF "$entry" <<<"$imports" && found+="$entry "
 done
 if [[ -z $found ]]; then
-  pass "$name: none of the functions that came after Windows 7"
+    pass "$name: none of the functions that came after Windows 7"
 else
-  fail "$name: imports functions Windows 7 lacks: $found"
+    fail "$name: imports functions Windows 7 lacks: $found"
 fi
-exit $failed
+finish
