@@ -51,7 +51,7 @@ start_on_store() {
     LD_PRELOAD=$SHIM FAILING_DISK_DIR=$dir FAILING_DISK_CONTROL=$CONTROL FAILING_DISK_LOG=$STEPS start_app "$dir"
     wait_until 30 draw_window >/dev/null || return 1
     WIN=$(draw_window)
-    wait_until 5 is_mapped "$WIN"
+    wait_until 5 is_mapped "$WIN" && wait_placed 10
 }
 
 # The sum of counts given as "2 0 1 0"; -1 for none.

@@ -231,6 +231,15 @@ wait_draw_window() {
     wait_until "${1:-15}" is_mapped "$WIN" || die "the draw window was never mapped"
 }
 
+# wait_placed [SECONDS]: waits (10 s unless told) until the draw window's
+# frame (FRAME) is at its corner. A slow start (valgrind, a loaded machine) can
+# map the window before it is moved there: a click meant for the button would
+# land beside it.
+wait_placed() {
+    FRAME=$(frame_of "$WIN") || return 1
+    wait_until "${1:-10}" frame_at_corner
+}
+
 # expect_placed SECONDS: the draw window's frame (FRAME) comes to the corner
 # within SECONDS, its client area is 474 x 151; a screenshot of it.
 expect_placed() {

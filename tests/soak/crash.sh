@@ -246,24 +246,24 @@ scenario_reset() {
 total_draws() { sql "$1" 'select sum(c) from cs' 2>/dev/null; }
 
 scenario_draw() {
-    local dir i k j win delay left verdict check total after
+    local dir i k j delay left verdict check total after
     for i in $(seq "$runs"); do
         dir=$(e2e_app_dir "draw-$i")
         sql "$dir/cs.db" "create table cs(xm char(20),c int);
             insert into cs values ('甲',0),('乙',0),('丙',0),('丁',0),('戊',0);" || die "cannot make cs.db"
         start_app "$dir"
         wait_until 30 draw_window >/dev/null || { fail "draw $i: no draw window"; crash_app; continue; }
-        win=$(draw_window)
-        wait_until 5 is_mapped "$win"
+        WIN=$(draw_window)
+        wait_until 5 is_mapped "$WIN" && wait_placed 10
         k=$((RANDOM % 3 + 1))
         for j in $(seq "$k"); do
-            spin_once "$win"
+            spin_once "$WIN"
             recorded() { [ "$(total_draws "$dir/cs.db")" = "$j" ]; }
             wait_until 10 recorded || fail "draw $i: press $j was not recorded"
         done
         # The last draw: killed a moment after the stopping press.
         delay=$(random_ms 40)
-        spin_once "$win" && sleep_ms "$delay"
+        spin_once "$WIN" && sleep_ms "$delay"
         crash_app
         left=$(leftovers "$dir")
         copy=$(snapshot "$dir")

@@ -27,6 +27,7 @@ pass "the program starts under valgrind"
 # --- a spin ------------------------------------------------------------------
 total() { sql "$dir/cs.db" 'select sum(c) from cs'; }
 wait_until 20 is_mapped "$WIN"
+check "the draw window comes to its corner" wait_placed 60
 click_in "$WIN" 240 127 && sleep 1 && click_in "$WIN" 240 127
 drawn() { [ "$(total)" = 8 ]; }
 check "a spin records one draw" wait_until 30 drawn
