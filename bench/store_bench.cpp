@@ -63,6 +63,21 @@ double Median(std::vector<double> values) {
     return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+// The program's median time for a piece of work against the sqlite3 shell's
+// for the same work: WHAT_HANDLER, WHAT_sqlite3_cli and their ratio.
+void AgainstTheShell(const char* what, const char* handler, const std::vector<double>& program,
+                     const std::vector<double>& shell) {
+    const double a = Median(program);
+    const double b = Median(shell);
+    char name[64];
+    std::snprintf(name, sizeof name, "%s_%s", what, handler);
+    Figure(name, a, "s");
+    std::snprintf(name, sizeof name, "%s_sqlite3_cli", what);
+    Figure(name, b, "s");
+    std::snprintf(name, sizeof name, "%s_ratio", what);
+    Figure(name, a / b, "x", 2);
+}
+
 std::string Name(int index) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "学生%07d", index);
@@ -219,11 +234,7 @@ void BenchImport(const fs::path& dir, int count) {
         shell.push_back(TimedShell("sqlite3 -batch " + Quoted(reference) + " < " + Quoted(script)));
         if (Db(reference).Scalar("select count(*) from cs where c = 0") != count) Fail("shell import: rows missing");
     }
-    const double a = Median(program);
-    const double b = Median(shell);
-    Figure("import_n3click", a, "s");
-    Figure("import_sqlite3_cli", b, "s");
-    Figure("import_ratio", a / b, "x", 2);
+    AgainstTheShell("import", "n3click", program, shell);
     fs::remove_all(app);
     fs::remove(reference);
     fs::remove(roster);
@@ -256,11 +267,7 @@ void BenchReset(const fs::path& dir, int count) {
         shell.push_back(TimedShell("sqlite3 -batch " + Quoted(reference) + " 'update cs set c=0'"));
         if (Db(reference).Scalar("select count(*) from cs where c <> 0") != 0) Fail("shell reset: counts left");
     }
-    const double a = Median(program);
-    const double b = Median(shell);
-    Figure("reset_n2click", a, "s");
-    Figure("reset_sqlite3_cli", b, "s");
-    Figure("reset_ratio", a / b, "x", 2);
+    AgainstTheShell("reset", "n2click", program, shell);
     fs::remove_all(app);
     fs::remove(template_);
     fs::remove(reference);
