@@ -223,8 +223,23 @@ void FormWidget::placeToDevicePixel(int right, int bottom) {
     if (windowHandle() == nullptr || !PlaceFrameByRightBottom(*windowHandle(), right, bottom)) return;
     deviceTarget_ = QPoint(right, bottom);
     deviceRetries_ = 3;
+    placing_ = true;
     // A later move is the user's or the program's own, not an answer to this one.
-    QTimer::singleShot(500, this, [this] { deviceRetries_ = 0; });
+    const int placement = ++placements_;
+    QTimer::singleShot(500, this, [this, placement] {
+        if (placement != placements_) return;
+        deviceRetries_ = 0;
+        placing_ = false;
+    });
+}
+
+// Shown again, Qt maps the window at its logical position, which on a scaled
+// screen may lie a device pixel beside where it was placed.
+void FormWidget::backToDevicePixel() {
+    if (!justShown_ || !deviceTarget_ || !isVisible() || windowHandle() == nullptr) return;
+    // Once framed: the frame's size is what the placement reckons with.
+    if (!IsViewable(*windowHandle())) return;
+    placeToDevicePixel(deviceTarget_->x(), deviceTarget_->y());
 }
 
 bool FormWidget::event(QEvent* event) {
@@ -233,12 +248,30 @@ bool FormWidget::event(QEvent* event) {
     if (type == QEvent::Show) {
         // The window manager sets the frame a moment after the window maps;
         // look again shortly in case no event reports it.
-        for (int delay : {20, 60, 150, 400, 1000}) QTimer::singleShot(delay, this, [this] { checkFrame(); });
+        justShown_ = true;
+        const int show = ++shows_;
+        for (int delay : {20, 60, 150, 400, 1000}) {
+            QTimer::singleShot(delay, this, [this] {
+                checkFrame();
+                backToDevicePixel();
+            });
+        }
+        QTimer::singleShot(1500, this, [this, show] {
+            if (show == shows_) justShown_ = false;
+        });
         checkFrame();
     } else if (type == QEvent::Move) {
-        if (deviceRetries_ > 0 && windowHandle() != nullptr) {
-            --deviceRetries_;
-            PlaceFrameByRightBottom(*windowHandle(), deviceTarget_.x(), deviceTarget_.y());
+        if (placing_) {
+            if (deviceRetries_ > 0 && windowHandle() != nullptr && deviceTarget_) {
+                --deviceRetries_;
+                PlaceFrameByRightBottom(*windowHandle(), deviceTarget_->x(), deviceTarget_->y());
+            }
+        } else if (justShown_) {
+            // The window manager's answer to the map: back to the pixel.
+            backToDevicePixel();
+        } else if (isVisible()) {
+            // Moved by someone else (the user, say): a later show keeps that place.
+            deviceTarget_.reset();
         }
         checkFrame();
     } else if (type == QEvent::Resize || type == QEvent::WindowTitleChange) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -27,7 +28,8 @@ public:
     void setImage(QImage image);
     // Moves the frame to the device pixel (see x11_frame.h), and again on the
     // moves that follow at once: the window manager may answer Qt's own move
-    // after this one.
+    // after this one. A window shown again comes back to that pixel, unless
+    // it was moved by someone else in between.
     void placeToDevicePixel(int right, int bottom);
 
     std::function<void(MouseButton, int, int)> mouseDown;
@@ -42,12 +44,17 @@ protected:
 
 private:
     void checkFrame();
+    void backToDevicePixel();
 
     QtPlatform& desktop_;
     bool mainWindow_;
     bool frameKnownFired_ = false;
-    QPoint deviceTarget_;
+    std::optional<QPoint> deviceTarget_;
     int deviceRetries_ = 0;
+    int placements_ = 0;  // so that an earlier placement's timer leaves a later one alone
+    bool placing_ = false;
+    int shows_ = 0;
+    bool justShown_ = false;
     QImage image_;
 };
 

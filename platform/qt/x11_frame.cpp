@@ -113,4 +113,15 @@ bool PlaceFrameByRightBottom(QWindow& window, int right, int bottom) {
     return true;
 }
 
+bool IsViewable(QWindow& window) {
+    xcb_connection_t* x = X11Connection();
+    if (x == nullptr || window.handle() == nullptr) return false;
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, id), nullptr);
+    const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    return viewable;
+}
+
 }  // namespace platform::qt

@@ -23,4 +23,8 @@ int XResourcesDpi();
 // X window (nothing is moved then).
 bool PlaceFrameByRightBottom(QWindow& window, int right, int bottom);
 
+// Whether the X window is mapped and viewable: the window manager has framed
+// it (and declared its frame) by then.
+bool IsViewable(QWindow& window);
+
 }  // namespace platform::qt
