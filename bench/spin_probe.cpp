@@ -60,6 +60,7 @@ class CountingWindow : public platform::Window {
 public:
     explicit CountingWindow(std::unique_ptr<platform::Window> inner) : inner_(std::move(inner)) {}
     void show() override { inner_->show(); }
+    void showPassively() override { inner_->showPassively(); }
     void hide() override { inner_->hide(); }
     bool isShowing() const override { return inner_->isShowing(); }
     void bringToTop() override { inner_->bringToTop(); }
