@@ -1,5 +1,5 @@
 # Debian 12 packages, installed once by the set-up scripts (sourced, not run).
-NAMEWHEEL_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev libxcb1-dev libsqlite3-dev fonts-wqy-microhei"
+NAMEWHEEL_BUILD_PACKAGES="g++ cmake ninja-build qt6-base-dev qt6-translations-l10n libxcb1-dev libsqlite3-dev fonts-wqy-microhei"
 # The fuzz targets: clang with its libFuzzer runtime, and the locale sources
 # from which scripts/fuzz.sh makes the legacy code pages.
 NAMEWHEEL_FUZZ_PACKAGES="clang-14 libclang-rt-14-dev locales"
