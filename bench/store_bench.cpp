@@ -342,19 +342,24 @@ double UpperGammaQ(double a, double x) {
     return std::exp(logPrefix) * h;
 }
 
+// A fresh program folder whose 名单.txt holds names 1..count, from which the
+// first start builds cs.db.
+fs::path FolderWithRoster(const fs::path& app, int count) {
+    fs::remove_all(app);
+    fs::create_directories(app);
+    std::ofstream out(app / "名单.txt", std::ios::binary);
+    for (int i = 1; i <= count; ++i) out << Name(i) << '\n';
+    if (!out.flush()) Fail("cannot write the roster in " + app.string());
+    return app;
+}
+
 void BenchFairness(const fs::path& dir) {
     constexpr int kNames = 50;
     constexpr int kDraws = 5000;
     constexpr int kSkip = 50;
     constexpr int kRosters = 2000;
     constexpr int kMaxSteps = 200;  // the stopping press comes after 1..200 steps
-    const fs::path app = dir / "fair-app";
-    fs::remove_all(app);
-    fs::create_directories(app);
-    {
-        std::ofstream out(app / "名单.txt", std::ios::binary);
-        for (int i = 1; i <= kNames; ++i) out << Name(i) << '\n';
-    }
+    const fs::path app = FolderWithRoster(dir / "fair-app", kNames);
     std::mt19937 random(std::random_device{}());
     const auto steps = [&] { return static_cast<int>(random() % kMaxSteps) + 1; };
 
@@ -423,13 +428,7 @@ void BenchTerm(const fs::path& dir, const fs::path& table) {
     constexpr int kNames = 45;
     constexpr int kDraws = 18 * 5 * 10;
     constexpr int kMaxSteps = 200;
-    const fs::path app = dir / "term-app";
-    fs::remove_all(app);
-    fs::create_directories(app);
-    {
-        std::ofstream out(app / "名单.txt", std::ios::binary);
-        for (int i = 1; i <= kNames; ++i) out << Name(i) << '\n';
-    }
+    const fs::path app = FolderWithRoster(dir / "term-app", kNames);
     std::mt19937 random(std::random_device{}());
     std::map<std::string, int> program;
     std::map<std::string, int> uniform;
