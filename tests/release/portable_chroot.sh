@@ -12,7 +12,7 @@ chroot_private "$@"
 TEST_NAME=portable-$1
 suite=$1
 archive=$2
-e2e_require trayer iconv unshare debootstrap
+e2e_require trayer iconv unshare debootstrap desktop-file-validate
 [ -f "$archive" ] || skip "no archive at $archive (see release.portable.archive)"
 needs_suite "$suite"
 # e2e_init wants a program; the one that runs is the one unpacked in the system.
@@ -41,12 +41,14 @@ user_home=/home/teacher
 mkdir -m 0700 "$root/tmp/runtime-teacher"
 chroot "$root" chown teacher:teacher /tmp/runtime-teacher
 # (teacher COMMAND ARG...): runs it in the system as the user, in the home
-# folder. It takes the place of the subshell it is called in, so that a
-# program started so has the process id the X server is told.
+# folder, with session_env's variables (the language, the input method). It
+# takes the place of the subshell it is called in, so that a program started
+# so has the process id the X server is told.
+session_env=(LC_ALL=C.UTF-8)
 teacher() {
     exec chroot --userspec=1000:1000 "$root" env -i HOME=$user_home USER=teacher LOGNAME=teacher \
         PATH=/usr/bin:/bin DISPLAY="${DISPLAY:-}" XDG_RUNTIME_DIR=/tmp/runtime-teacher \
-        LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1 sh -c 'cd && exec "$@"' sh "$@"
+        "${session_env[@]}" QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1 sh -c 'cd && exec "$@"' sh "$@"
 }
 
 cp "$archive" "$root$user_home/" && chroot "$root" chown teacher:teacher "$user_home/$(basename "$archive")" ||
@@ -57,6 +59,14 @@ app=$user_home/$name
 check "it unpacks into one folder, $name" test -x "$root$app/namewheel"
 missing=$( (teacher sh -c "ldd $app/namewheel $app/plugins/*/*.so") 2>&1 | grep 'not found' | sort -u | tr -s '\t ' ' ')
 expect_eq "every library the program and its plugins need is found" "" "$missing"
+if [ "$suite" = bullseye ]; then
+    # The packages of what the loader finds outside the folder, for the
+    # program, its plugins and its libraries (Debian 11's names).
+    taken=$( (teacher sh -c "ldd $app/namewheel $app/plugins/*/*.so $app/lib/*.so*") 2>/dev/null |
+        awk -v app="$app/" '$2 == "=>" && $3 ~ /^\// && index($3, app) != 1 { print $3 }' | sort -u)
+    expect_eq "it takes from the system just the packages the README names" "$(readme_system_packages)" \
+        "$(for f in $taken; do chroot "$root" dpkg -S "/${f##*/}"; done | cut -d: -f1 | sort -u | tr '\n' ' ' | sed 's/ $//')"
+fi
 
 # A roster in the code page Chinese Windows writes text files in.
 names=(张伟 王芳 李娜 刘洋)
@@ -86,6 +96,19 @@ one_draw() { [ "$(sql "$db" 'select sum(c) from cs')" = 1 ]; }
 check "a spin records one draw" wait_until 5 one_draw
 expect_eq "one name has c = 1" "1|4" "$(sql "$db" 'select count(*) filter (where c = 1), count(*) from cs')"
 
+# import_dialog_title NAME: opens 导入名单 from the tray menu and prints the
+# file dialog's title (its screenshot: dialog-NAME); Escape closes it again.
+import_dialog_title() {
+    local dialog
+    menu_command m 15 5 || { echo "(no tray menu)"; return; }
+    wait_until 15 has_dialog || { echo "(no dialog)"; return; }
+    dialog=$(dialogs_of "$APP_PID" | head -n 1)
+    window_name "$dialog"
+    shot "dialog-$1" >&2
+    key_into "$dialog" Escape
+    wait_until 5 is_unmapped "$dialog" || echo "(Escape did not close it)"
+}
+
 if open_tray_menu 15 5; then
     pass "the tray icon docks and a right-click opens its menu ($(geometry "$MENU" | tr ' ' ,))"
     shot menu "$(geometry "$MENU" | awk '{ printf "%dx%d+%d+%d", $3 + 120, $4 + 120, $1 - 60, $2 - 60 }')"
@@ -94,14 +117,53 @@ if open_tray_menu 15 5; then
 else
     fail "no tray menu opened ($(tail -5 "$APP_LOG"))"
 fi
+expect_eq "under C.UTF-8 the import dialog is Qt's English one" Open "$(import_dialog_title C)"
 
 close_draw_window 10
 expect_eq "the draw is kept" 1 "$(sql "$db" 'select sum(c) from cs')"
 check "the program printed no warning about a missing library or plugin" \
     eval "! grep -Ei 'could not (load|find)|cannot open shared|not found' '$APP_LOG'"
 
+# start_in_session VARIABLE...: starts the program again with these in its
+# environment, Qt's plugin loading told in its log (APP_LOG).
+start_in_session() {
+    APP_LOG=$TEST_TMP/program-$1.log
+    (session_env=("$@" QT_DEBUG_PLUGINS=1); teacher "$app/namewheel") >>"$APP_LOG" 2>&1 &
+    APP_PID=$!
+    wait_draw_window 20
+}
+# The input-method plugins Qt loaded, by file name.
+input_methods_loaded() {
+    sed -n 's|.*loaded library ".*/platforminputcontexts/\([^"]*\)".*|\1|p' "$APP_LOG" | sort -u | tr '\n' ' ' | sed 's/ $//'
+}
+
+# A Chinese desktop as Kylin, UOS and Deepin set it up: the language in LANG
+# and Fcitx named "fcitx" (Fcitx 4 and 5 alike). The minimal system has no
+# zh_CN locale compiled in, so the C library keeps C.UTF-8's characters; Qt
+# takes the language from LANG either way.
+start_in_session LANG=zh_CN.UTF-8 LC_CTYPE=C.UTF-8 QT_IM_MODULE=fcitx
+expect_eq "under LANG=zh_CN.UTF-8 the import dialog is titled in Chinese" 打开 "$(import_dialog_title zh_CN)"
+expect_eq "QT_IM_MODULE=fcitx loads the Fcitx plugin that speaks to Fcitx 4 and 5" \
+    libfcitx4platforminputcontextplugin.so "$(input_methods_loaded)"
+close_draw_window 10
+# Traditional Chinese, and Fcitx 5 named by its own name.
+start_in_session LANG=zh_HK.UTF-8 LC_CTYPE=C.UTF-8 QT_IM_MODULE=fcitx5
+expect_eq "under LANG=zh_HK.UTF-8 it is titled in traditional Chinese" 開啟 "$(import_dialog_title zh_HK)"
+expect_eq "QT_IM_MODULE=fcitx5 loads Fcitx 5's plugin" libfcitx5platforminputcontextplugin.so "$(input_methods_loaded)"
+close_draw_window 10
+
 (teacher "$app/add-launcher.sh") >/dev/null || fail "add-launcher.sh failed"
+launcher=$root$user_home/.local/share/applications/namewheel.desktop
 expect_eq "add-launcher.sh puts it in the application menu" "Exec=\"$app/namewheel\"" \
-    "$(grep '^Exec=' "$root$user_home/.local/share/applications/namewheel.desktop" 2>/dev/null)"
+    "$(grep '^Exec=' "$launcher" 2>/dev/null)"
+autostart=$root$user_home/.config/autostart/namewheel.desktop
+check "and does not start it with the session" test ! -e "$autostart"
+(teacher "$app/add-launcher.sh" --autostart) >/dev/null || fail "add-launcher.sh --autostart failed"
+expect_eq "add-launcher.sh --autostart writes an autostart entry that starts the program" "Exec=\"$app/namewheel\"" \
+    "$(grep '^Exec=' "$autostart" 2>/dev/null)"
+check "the autostart entry is a valid desktop entry" desktop-file-validate "$autostart"
+(teacher "$app/add-launcher.sh" --no-autostart) >/dev/null || fail "add-launcher.sh --no-autostart failed"
+check "add-launcher.sh --no-autostart removes it" test ! -e "$autostart"
+check "and leaves the application menu's" test -f "$launcher"
 
 finish
