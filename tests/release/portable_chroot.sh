@@ -2,7 +2,9 @@
 # The portable Linux archive on a fresh minimal Debian SUITE that has only
 # what a desktop brings (X11 client libraries, fontconfig, a CJK font): an
 # ordinary user unpacks it in the home folder and starts the program, which
-# talks to this machine's X server (with a window manager and a tray). The
+# talks to this machine's X server (with a window manager and a tray); then in
+# English and Chinese sessions (the import dialog's language, the Fcitx plugin
+# Qt loads), and add-launcher.sh with and without the autostart entry. The
 # Debian system is made once and kept (scripts/chroot.sh); each run works on a
 # throw-away copy of it.
 #   portable_chroot.sh SUITE ARCHIVE
