@@ -2,6 +2,7 @@
 
 #include "app/program.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/qt_translation.h"
 #include "platform/qt/x11_frame.h"
 
 namespace {
@@ -14,6 +15,14 @@ void PreferXwaylandInWaylandSessions() {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("DISPLAY")) return;
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland") return;
     qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+}
+
+// The file dialog's title and buttons in the user's language, like the
+// program's own Chinese texts; Qt's English where no translation fits.
+std::unique_ptr<QTranslator> InstallQtTranslation() {
+    auto translation = platform::qt::QtTranslation(QLocale());
+    if (translation) QCoreApplication::installTranslator(translation.get());
+    return translation;
 }
 
 }  // namespace
@@ -31,6 +40,7 @@ int main(int argc, char* argv[]) {
     }
 #endif
     QApplication application(argc, argv);
+    const auto qtTranslation = InstallQtTranslation();
     platform::qt::QtPlatform desktop;
     return RunProgram(desktop);
 }

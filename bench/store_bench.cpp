@@ -7,6 +7,9 @@
 //   bench_store reset DIR N                N2Click against the sqlite3 shell
 //   bench_store draw DIR N                 one recorded draw: lookup, post, commit
 //   bench_store fair DIR                   fairness of the draw over 50 names
+//   bench_store term DIR TABLE             a term of draws in a class of 45: the
+//                                          count of each name, the program's rule
+//                                          against a plain uniform pick, into TABLE
 //
 // Every figure goes out as "figure <name> <value> <unit>". A run whose handler
 // reports an error, or whose result in the file is not what it should be,
@@ -339,19 +342,24 @@ double UpperGammaQ(double a, double x) {
     return std::exp(logPrefix) * h;
 }
 
+// A fresh program folder whose 名单.txt holds names 1..count, from which the
+// first start builds cs.db.
+fs::path FolderWithRoster(const fs::path& app, int count) {
+    fs::remove_all(app);
+    fs::create_directories(app);
+    std::ofstream out(app / "名单.txt", std::ios::binary);
+    for (int i = 1; i <= count; ++i) out << Name(i) << '\n';
+    if (!out.flush()) Fail("cannot write the roster in " + app.string());
+    return app;
+}
+
 void BenchFairness(const fs::path& dir) {
     constexpr int kNames = 50;
     constexpr int kDraws = 5000;
     constexpr int kSkip = 50;
     constexpr int kRosters = 2000;
     constexpr int kMaxSteps = 200;  // the stopping press comes after 1..200 steps
-    const fs::path app = dir / "fair-app";
-    fs::remove_all(app);
-    fs::create_directories(app);
-    {
-        std::ofstream out(app / "名单.txt", std::ios::binary);
-        for (int i = 1; i <= kNames; ++i) out << Name(i) << '\n';
-    }
+    const fs::path app = FolderWithRoster(dir / "fair-app", kNames);
     std::mt19937 random(std::random_device{}());
     const auto steps = [&] { return static_cast<int>(random() % kMaxSteps) + 1; };
 
@@ -412,6 +420,54 @@ void BenchFairness(const fs::path& dir) {
     fs::remove_all(app);
 }
 
+// A term in a class of 45: 18 weeks of five school days with ten draws a day.
+// The same number of draws by a plain uniform pick among all names beside it.
+// TABLE gets one line a name, "NAME PROGRAM UNIFORM" (the counts), sorted by
+// the program's count.
+void BenchTerm(const fs::path& dir, const fs::path& table) {
+    constexpr int kNames = 45;
+    constexpr int kDraws = 18 * 5 * 10;
+    constexpr int kMaxSteps = 200;
+    const fs::path app = FolderWithRoster(dir / "term-app", kNames);
+    std::mt19937 random(std::random_device{}());
+    std::map<std::string, int> program;
+    std::map<std::string, int> uniform;
+    for (int i = 1; i <= kNames; ++i) program[Name(i)] = uniform[Name(i)] = 0;
+    {
+        Program p(app);
+        if (p.form1->ADOQuery1.RecordCount() != kNames) Fail("term: the roster was not loaded");
+        for (int draw = 0; draw < kDraws; ++draw) {
+            p.Spin(static_cast<int>(random() % kMaxSteps) + 1);
+            const auto found = program.find(p.Label());
+            if (found == program.end()) Fail("term: the label shows an unknown name " + p.Label());
+            ++found->second;
+        }
+    }
+    std::uniform_int_distribution<int> anyone(1, kNames);
+    for (int draw = 0; draw < kDraws; ++draw) ++uniform[Name(anyone(random))];
+
+    {
+        Db db(app / "cs.db");
+        if (db.Scalar("select sum(c) from cs") != kDraws) Fail("term: the store does not hold every draw");
+    }
+    const auto gap = [](const std::map<std::string, int>& counts) {
+        const auto [low, high] = std::minmax_element(counts.begin(), counts.end(),
+                                                     [](auto& a, auto& b) { return a.second < b.second; });
+        return high->second - low->second;
+    };
+    std::vector<std::string> names;
+    for (const auto& entry : program) names.push_back(entry.first);
+    std::stable_sort(names.begin(), names.end(),
+                     [&](const std::string& a, const std::string& b) { return program[a] < program[b]; });
+    std::ofstream out(table, std::ios::binary);
+    for (const std::string& name : names) out << name << ' ' << program[name] << ' ' << uniform[name] << '\n';
+    if (!out.flush()) Fail("term: cannot write " + table.string());
+    Figure("term45_draws", kDraws, "draws", 0);
+    Figure("term45_max_minus_min", gap(program), "draws", 0);
+    Figure("term45_uniform_max_minus_min", gap(uniform), "draws", 0);
+    fs::remove_all(app);
+}
+
 int Number(const char* text) {
     const int value = std::atoi(text);
     if (value <= 0) Fail(std::string("not a count: ") + text);
@@ -435,10 +491,12 @@ int main(int argc, char* argv[]) {
             BenchDraw(argv[2], Number(argv[3]));
         } else if (mode == "fair" && argc == 3) {
             BenchFairness(argv[2]);
+        } else if (mode == "term" && argc == 4) {
+            BenchTerm(argv[2], argv[3]);
         } else {
             std::fprintf(stderr,
                          "usage: bench_store makestore FILE N [random] | roster FILE N | import DIR N | "
-                         "reset DIR N | draw DIR N | fair DIR\n");
+                         "reset DIR N | draw DIR N | fair DIR | term DIR TABLE\n");
             return 2;
         }
     } catch (const std::exception& error) {

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds namewheel and makes the portable folder and its archive: the program,
-# the libraries it needs that a desktop does not bring, Qt's X11 platform
-# plugin, and the copyright files of what is bundled. Run by
+# the libraries it needs that a desktop does not bring, Qt's X11 platform and
+# input-method plugins, Qt's Chinese translations, and the copyright files of
+# what is bundled.
+# NAMEWHEEL_QT_TRANSLATIONS names the folder Debian's package of Qt 5's
+# translations is unpacked in (scripts/release-linux.sh). Run by
 # scripts/release-linux.sh inside a Debian 11 system (Qt 5.15, glibc 2.31),
 # so that the folder starts on that system and every later one.
 #   bundle-linux.sh SOURCE BUILD OUT JOBS [ARCH]
@@ -31,13 +34,26 @@ SYSTEM_LIBRARIES=(
     'libfontconfig\.so\.1' 'libfreetype\.so\.6' 'libexpat\.so\.1' 'libz\.so\.1' 'libpng16\.so\.16'
     'libbrotlidec\.so\.1' 'libbrotlicommon\.so\.1' 'libuuid\.so\.1'
 )
-# Qt's plugins the program uses: the X11 platform, and the input methods that
-# need no more than Qt (compose keys, IBus over D-Bus).
+# Qt's plugins the program uses: the X11 platform, and the input methods:
+# compose keys, IBus, and Fcitx 4 and 5 (Kylin, UOS and Deepin type Chinese
+# with Fcitx).
 QT_PLUGINS=(
     platforms/libqxcb.so
     platforminputcontexts/libcomposeplatforminputcontextplugin.so
     platforminputcontexts/libibusplatforminputcontextplugin.so
+    platforminputcontexts/libfcitxplatforminputcontextplugin.so
+    platforminputcontexts/libfcitx5platforminputcontextplugin.so
 )
+# Both Fcitx plugins answer to "fcitx", the input method Kylin, UOS and Deepin
+# name in QT_IM_MODULE, and Qt 5 gives a name to the first plugin of a folder
+# by file name; Fcitx 5's also answers to "fcitx5". Fcitx 4's plugin speaks
+# to Fcitx 5 as well (through its portal interface), Fcitx 5's only to Fcitx
+# 5: Fcitx 4's takes "fcitx", under a file name that comes first.
+FCITX4_PLUGIN=platforminputcontexts/libfcitx4platforminputcontextplugin.so
+# Qt's own texts (the file dialog, the standard buttons) in Chinese as written
+# in mainland China and in Taiwan (Hong Kong and Macau read the second), from
+# the unpacked package of Qt's translations in NAMEWHEEL_QT_TRANSLATIONS.
+QT_TRANSLATIONS=(qtbase_zh_CN.qm qtbase_zh_TW.qm)
 
 system_regex=$(
     IFS='|'
@@ -70,15 +86,22 @@ if [ "$arch" = x86_64 ]; then
 else
     plugins=$sysroot/usr/lib/$arch-linux-gnu/qt5/plugins
 fi
-mkdir -p "$app/lib" "$app/licenses"
+translations=${NAMEWHEEL_QT_TRANSLATIONS:?the folder of the unpacked Qt translations package}
+mkdir -p "$app/lib" "$app/licenses" "$app/translations"
 for plugin in "${QT_PLUGINS[@]}"; do
     mkdir -p "$app/plugins/$(dirname "$plugin")"
     cp "$plugins/$plugin" "$app/plugins/$plugin"
 done
+mv "$app/plugins/platforminputcontexts/libfcitxplatforminputcontextplugin.so" "$app/plugins/$FCITX4_PLUGIN"
+for translation in "${QT_TRANSLATIONS[@]}"; do
+    cp "$translations/usr/share/qt5/translations/$translation" "$app/translations/"
+done
+cp "$translations/usr/share/doc/qttranslations5-l10n/copyright" "$app/licenses/qttranslations5-l10n.txt"
 cat >"$app/qt.conf" <<'EOF'
 [Paths]
 Prefix = .
 Plugins = plugins
+Translations = translations
 EOF
 
 # The libraries everything needs, as the loader finds them here, less the

@@ -8,7 +8,8 @@
 # needs come along in the folder (scripts/bundle-linux.sh). The ARM program
 # is built there by Debian 11's cross compiler against Debian 11's arm64
 # packages, unpacked in a folder of their own (scripts/sysroot.sh, kept in
-# /var/cache/namewheel/sysroots).
+# /var/cache/namewheel/sysroots). Qt's Chinese translations come from Debian
+# 12's package of Qt 5.15's, unpacked the same way.
 #   release-linux.sh [--arch x86_64|aarch64]... [--unit-tests DIR] [OUT_DIR]
 # OUT_DIR is dist/ by default; both processors unless --arch says which. It
 # prints each archive's path, one a line, last. --unit-tests also leaves the
@@ -55,6 +56,16 @@ leave() {
 }
 trap leave EXIT
 
+# Qt's translations, the same for both processors, unpacked from Debian 12's
+# package (see packages.sh), which a Debian 12 system fetches.
+translations=$(sysroot_ensure "$(chroot_ensure bookworm desktop $NAMEWHEEL_DESKTOP_BASELINE)" amd64 translations \
+    $NAMEWHEEL_QT_TRANSLATIONS_PACKAGES)
+
+# bind_ro FOLDER DIR: FOLDER shows at DIR, read-only.
+bind_ro() {
+    mkdir -p "$2" && mount --bind "$1" "$2" && mount -o remount,bind,ro "$2"
+}
+
 # build ARCH: builds and packs in a copy of the Debian 11 system; adds the
 # archive's path to archives.
 archives=()
@@ -72,13 +83,12 @@ build() {
     roots+=("$root")
     chroot_overlay "$base" "$root"
     chroot_mount_system "$root"
-    mkdir -p "$root/src" "$root/out"
-    mount --bind "$top" "$root/src"
-    mount -o remount,bind,ro "$root/src"
+    mkdir -p "$root/out"
+    bind_ro "$top" "$root/src"
+    bind_ro "$translations" "$root/translations"
+    env+=(NAMEWHEEL_QT_TRANSLATIONS=/translations)
     if [ "$arch" != x86_64 ]; then
-        mkdir -p "$root/sysroot"
-        mount --bind "$sysroot" "$root/sysroot"
-        mount -o remount,bind,ro "$root/sysroot"
+        bind_ro "$sysroot" "$root/sysroot"
         env+=(NAMEWHEEL_SYSROOT=/sysroot)
         [ -z "$unit_tests" ] || env+=(NAMEWHEEL_UNIT_TESTS=/out/unit-tests)
     fi

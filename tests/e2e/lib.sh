@@ -61,7 +61,7 @@ e2e_app_dir() {
     cp "$E2E_EXE" "$dir/namewheel" || die "cannot copy the executable into $dir"
     # The portable program finds its libraries and plugins beside itself.
     local part home=${E2E_EXE%/*}
-    for part in lib plugins qt.conf; do
+    for part in lib plugins qt.conf translations; do
         [ -e "$home/$part" ] && ln -s "$home/$part" "$dir/$part"
     done
     echo "$dir"

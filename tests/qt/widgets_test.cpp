@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +24,7 @@
 #include "common/state.h"
 #include "common/text.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/qt_translation.h"
 #include "platform/qt/qt_window.h"
 #include "tests/support/fixture.h"
 
@@ -185,6 +189,60 @@ TEST_F(WidgetTest, ImportThroughTheRealFileDialog) {
     const auto rows = fake::StoredRows(dir.path() / "cs.db");
     ASSERT_EQ(rows.size(), 30u);
     EXPECT_EQ(rows[29].xm, u"学生30");
+}
+
+// The import dialog speaks the user's language: Qt's own texts come from Qt's
+// translations (the system's here, those beside the program in the portable
+// folder); Hong Kong reads Taiwan's traditional Chinese, and a locale Qt has
+// no translation for keeps Qt's English.
+TEST_F(WidgetTest, TheImportDialogInTheUsersLanguage) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString folder = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+    if (!QFileInfo::exists(folder + "/qtbase_zh_CN.qm")) {
+        GTEST_SKIP() << "skipped: Qt's translations are not installed in " << folder.toStdString()
+                     << " (package qt6-translations-l10n)";
+    }
+    struct Case {
+        const char* locale;
+        bool translated;
+        const char* title;
+        const char* buttons;  // the button box's, left to right
+    };
+    const Case cases[] = {
+        {"zh_CN", true, "打开", "打开(&O) 取消"},
+        {"zh_TW", true, "開啟", "開啟(&O) 取消"},
+        {"zh_HK", true, "開啟", "開啟(&O) 取消"},
+        {"zh_SG", true, "打开", "打开(&O) 取消"},
+        {"C", false, "Open", "&Open Cancel"},
+    };
+    Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        const auto translation = platform::qt::QtTranslation(QLocale(QString::fromLatin1(c.locale)));
+        ASSERT_EQ(translation != nullptr, c.translated);
+        if (translation) QCoreApplication::installTranslator(translation.get());
+        int seen = 0;
+        QString title;
+        QStringList buttons;
+        WhenShown<QFileDialog>(
+            [&](QFileDialog* dialog) {
+                title = dialog->windowTitle();
+                auto* box = dialog->findChild<QDialogButtonBox*>();
+                if (box != nullptr) {
+                    for (QAbstractButton* button : box->buttons()) buttons << button->text();
+                }
+                dialog->reject();
+            },
+            &seen);
+        Guarded([&] { form1->N3Click(); });
+        if (translation) QCoreApplication::removeTranslator(translation.get());
+        ASSERT_EQ(seen, 1);
+        EXPECT_EQ(title, QString::fromUtf8(c.title));
+        EXPECT_EQ(buttons.join(' '), QString::fromUtf8(c.buttons));
+    }
 }
 
 TEST_F(WidgetTest, WithoutATrayTheMenuOpensInTheDrawWindow) {

@@ -21,3 +21,11 @@ needs_qemu() {
     command -v qemu-aarch64 >/dev/null ||
         skip "qemu-aarch64 is not installed (package qemu-user): ARM programs cannot run here"
 }
+
+# The packages the README says the Linux folder takes from the system, in
+# order and one space apart: those named in its sentence "What it takes from
+# the system ..." before the font.
+readme_system_packages() {
+    sed -n '/What it takes from the system/,/a Chinese font/p' "$top/README.md" | tr '\n' ' ' |
+        sed 's/a Chinese font.*//' | grep -o '`[^`]*`' | tr -d '`' | sort -u | tr '\n' ' ' | sed 's/ $//'
+}

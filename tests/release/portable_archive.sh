@@ -46,8 +46,8 @@ check_archive() {
     expect_eq "it holds one folder, $name" "$name" "$(ls "$out/unpacked/$arch")"
     mv "$out/unpacked/$arch/$name" "$out/unpacked/" && rmdir "$out/unpacked/$arch"
     app=$out/unpacked/$name
-    expect_eq "the folder holds the program, its libraries and plugins, the README, the launcher and the icon" \
-        "README.md add-launcher.sh lib licenses namewheel namewheel.desktop namewheel.png plugins qt.conf" \
+    expect_eq "the folder holds the program, its libraries, plugins and translations, the README, the launcher and the icon" \
+        "README.md add-launcher.sh lib licenses namewheel namewheel.desktop namewheel.png plugins qt.conf translations" \
         "$(ls "$app" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
     check "the program is executable" test -x "$app/namewheel"
     expect_eq "the program, its libraries and plugins are built for $machine" "$machine" \
@@ -59,13 +59,25 @@ check_archive() {
     expect_eq "the platform plugin finds them too" '[$ORIGIN/../../lib]' \
         "$(readelf -d "$app/plugins/platforms/libqxcb.so" | sed -n 's/.*Library runpath: //p')"
     check "Qt's X11 platform plugin comes along" test -f "$app/plugins/platforms/libqxcb.so"
+    expect_eq "the input methods: compose keys, IBus, Fcitx 4 (first by name) and Fcitx 5" \
+        "libcomposeplatforminputcontextplugin.so libfcitx4platforminputcontextplugin.so libfcitx5platforminputcontextplugin.so libibusplatforminputcontextplugin.so" \
+        "$(ls "$app/plugins/platforminputcontexts" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
     expect_eq "qt.conf sends Qt to the plugins beside the program" "Plugins = plugins" "$(grep '^Plugins' "$app/qt.conf")"
+    expect_eq "and to the translations" "Translations = translations" "$(grep '^Translations' "$app/qt.conf")"
+    expect_eq "Qt's simplified and traditional Chinese translations come along" "qtbase_zh_CN.qm qtbase_zh_TW.qm" \
+        "$(ls "$app/translations" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
+    check "they are Qt 5.15's, with the translation of the standard buttons" \
+        grep -q QPlatformTheme "$app/translations/qtbase_zh_CN.qm"
     check "it brings Qt 5.15 Widgets" test -f "$app/lib/libQt5Widgets.so.5"
     check "and SQLite" test -f "$app/lib/libsqlite3.so.0"
     expect_eq "no Qt 6 library" "" "$(ls "$app/lib" | grep '^libQt6' | tr '\n' ' ')"
     expect_eq "none of what it takes from the system" "" \
         "$(ls "$app/lib" | grep -E '^(ld-linux|libc|libm|libstdc\+\+|libgcc_s|libX11|libxcb|libfontconfig|libfreetype)\.so' | tr '\n' ' ')"
     check "Qt's copyright and licence text comes along" grep -q 'GPL' "$app/licenses/libqt5core5a.txt"
+    local package
+    for package in qttranslations5-l10n fcitx-frontend-qt5 fcitx5-frontend-qt5; do
+        check "and that of $package" grep -qi 'license' "$app/licenses/$package.txt"
+    done
 
     # glibc 2.31 is Debian 11's and Ubuntu 20.04's; GCC 10's C++ library theirs.
     newest=$(newest_version GLIBC "$app/namewheel" "$app"/lib/*.so* "$app"/plugins/*/*.so)

@@ -40,6 +40,15 @@ missing=$(for f in "$app/namewheel" "$app"/plugins/*/*.so; do
     (arm "$desktop/lib/ld-linux-aarch64.so.1" --list "$f") 2>&1
 done | grep 'not found' | sort -u | tr -s '\t ' ' ')
 expect_eq "every library the program and its plugins need is in the folder or on the desktop" "" "$missing"
+# The packages of what the loader finds outside the folder, for the program,
+# its plugins and its libraries (Debian 11's names).
+taken=$(for f in "$app/namewheel" "$app"/plugins/*/*.so "$app"/lib/*.so*; do
+    (arm "$desktop/lib/ld-linux-aarch64.so.1" --list "$f") 2>/dev/null
+done | awk -v app="$app/" '$2 == "=>" && $3 ~ /^\// && index($3, app) != 1 { n = split($3, part, "/"); print part[n] }' | sort -u)
+expect_eq "it takes from the system just the packages the README names" "$(readme_system_packages)" \
+    "$(for lib in $taken; do
+        awk -v end="/$lib" 'substr($2, length($2) - length(end) + 1) == end { print $1; exit }' "$desktop/.namewheel/files"
+    done | sort -u | tr '\n' ' ' | sed 's/ $//')"
 
 # A roster in the code page Chinese Windows writes text files in.
 names=(张伟 王芳 李娜 刘洋)

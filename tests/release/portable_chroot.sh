@@ -2,7 +2,9 @@
 # The portable Linux archive on a fresh minimal Debian SUITE that has only
 # what a desktop brings (X11 client libraries, fontconfig, a CJK font): an
 # ordinary user unpacks it in the home folder and starts the program, which
-# talks to this machine's X server (with a window manager and a tray). The
+# talks to this machine's X server (with a window manager and a tray); then in
+# English and Chinese sessions (the import dialog's language, the Fcitx plugin
+# Qt loads), and add-launcher.sh with and without the autostart entry. The
 # Debian system is made once and kept (scripts/chroot.sh); each run works on a
 # throw-away copy of it.
 #   portable_chroot.sh SUITE ARCHIVE
@@ -12,7 +14,7 @@ chroot_private "$@"
 TEST_NAME=portable-$1
 suite=$1
 archive=$2
-e2e_require trayer iconv unshare debootstrap
+e2e_require trayer iconv unshare debootstrap desktop-file-validate
 [ -f "$archive" ] || skip "no archive at $archive (see release.portable.archive)"
 needs_suite "$suite"
 # e2e_init wants a program; the one that runs is the one unpacked in the system.
@@ -41,12 +43,14 @@ user_home=/home/teacher
 mkdir -m 0700 "$root/tmp/runtime-teacher"
 chroot "$root" chown teacher:teacher /tmp/runtime-teacher
 # (teacher COMMAND ARG...): runs it in the system as the user, in the home
-# folder. It takes the place of the subshell it is called in, so that a
-# program started so has the process id the X server is told.
+# folder, with session_env's variables (the language, the input method). It
+# takes the place of the subshell it is called in, so that a program started
+# so has the process id the X server is told.
+session_env=(LC_ALL=C.UTF-8)
 teacher() {
     exec chroot --userspec=1000:1000 "$root" env -i HOME=$user_home USER=teacher LOGNAME=teacher \
         PATH=/usr/bin:/bin DISPLAY="${DISPLAY:-}" XDG_RUNTIME_DIR=/tmp/runtime-teacher \
-        LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1 sh -c 'cd && exec "$@"' sh "$@"
+        "${session_env[@]}" QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=1 sh -c 'cd && exec "$@"' sh "$@"
 }
 
 cp "$archive" "$root$user_home/" && chroot "$root" chown teacher:teacher "$user_home/$(basename "$archive")" ||
@@ -57,6 +61,14 @@ app=$user_home/$name
 check "it unpacks into one folder, $name" test -x "$root$app/namewheel"
 missing=$( (teacher sh -c "ldd $app/namewheel $app/plugins/*/*.so") 2>&1 | grep 'not found' | sort -u | tr -s '\t ' ' ')
 expect_eq "every library the program and its plugins need is found" "" "$missing"
+if [ "$suite" = bullseye ]; then
+    # The packages of what the loader finds outside the folder, for the
+    # program, its plugins and its libraries (Debian 11's names).
+    taken=$( (teacher sh -c "ldd $app/namewheel $app/plugins/*/*.so $app/lib/*.so*") 2>/dev/null |
+        awk -v app="$app/" '$2 == "=>" && $3 ~ /^\// && index($3, app) != 1 { print $3 }' | sort -u)
+    expect_eq "it takes from the system just the packages the README names" "$(readme_system_packages)" \
+        "$(for f in $taken; do chroot "$root" dpkg -S "*/${f##*/}"; done | cut -d: -f1 | sort -u | tr '\n' ' ' | sed 's/ $//')"
+fi
 
 # A roster in the code page Chinese Windows writes text files in.
 names=(张伟 王芳 李娜 刘洋)
@@ -100,8 +112,78 @@ expect_eq "the draw is kept" 1 "$(sql "$db" 'select sum(c) from cs')"
 check "the program printed no warning about a missing library or plugin" \
     eval "! grep -Ei 'could not (load|find)|cannot open shared|not found' '$APP_LOG'"
 
+# The program again, in the sessions below: start_in_session NAME VARIABLE...
+# starts it with these in its environment and Qt's plugin loading told in its
+# log (APP_LOG); import_dialog_title prints the title of the file dialog that
+# 导入名单 opens from the tray menu (its screenshot: dialog-NAME), and
+# Escape closes it; quit_from_tray ends the program by 关闭.
+start_in_session() {
+    local name=$1
+    shift
+    APP_LOG=$TEST_TMP/program-$name.log
+    SESSION=$name
+    (session_env=("$@" QT_DEBUG_PLUGINS=1); teacher "$app/namewheel") >>"$APP_LOG" 2>&1 &
+    APP_PID=$!
+    wait_draw_window 20
+}
+import_dialog_title() {
+    local dialog
+    menu_command m 15 5 || { echo "(no tray menu)"; return; }
+    wait_until 15 has_dialog || { echo "(no dialog)"; return; }
+    dialog=$(dialogs_of "$APP_PID" | head -n 1)
+    window_name "$dialog"
+    shot "dialog-$SESSION" >&2
+    key_into "$dialog" Escape
+    wait_until 5 is_unmapped "$dialog" || echo "(Escape did not close it)"
+}
+quit_from_tray() {
+    menu_command c 15 5 || fail "$SESSION: no tray menu to close the program from"
+    expect_exit "$SESSION: 关闭" 10
+}
+# The input-method plugins Qt loaded, by file name.
+input_methods_loaded() {
+    sed -n 's|.*loaded library ".*/platforminputcontexts/\([^"]*\)".*|\1|p' "$APP_LOG" | sort -u | tr '\n' ' ' | sed 's/ $//'
+}
+# A desktop system has a machine id (made at its first boot); the D-Bus
+# library the Fcitx plugins use stops the program without one. A Chinese one
+# has its Chinese locales compiled: the system's own localedef makes them from
+# this machine's locale sources.
+tr -d '-' </proc/sys/kernel/random/uuid >"$root/etc/machine-id"
+[ -f /usr/share/i18n/locales/zh_CN ] || die "no locale sources on this machine (package locales)"
+mkdir -p "$root/usr/share/i18n" && cp -r /usr/share/i18n/locales /usr/share/i18n/charmaps "$root/usr/share/i18n/" ||
+    die "cannot copy the locale sources into the system"
+for locale in zh_CN zh_HK; do
+    chroot "$root" localedef -i $locale -f UTF-8 $locale.UTF-8 || die "the system's localedef cannot make $locale.UTF-8"
+done
+
+start_in_session C LC_ALL=C.UTF-8
+expect_eq "under C.UTF-8 the import dialog is Qt's English one" Open "$(import_dialog_title)"
+quit_from_tray
+# A Chinese desktop as Kylin, UOS and Deepin set it up: the language in LANG
+# and Fcitx named "fcitx" (Fcitx 4 and 5 alike).
+start_in_session zh_CN LANG=zh_CN.UTF-8 QT_IM_MODULE=fcitx
+expect_eq "under LANG=zh_CN.UTF-8 the import dialog is titled in Chinese" 打开 "$(import_dialog_title)"
+expect_eq "QT_IM_MODULE=fcitx loads the Fcitx plugin that speaks to Fcitx 4 and 5" \
+    libfcitx4platforminputcontextplugin.so "$(input_methods_loaded)"
+quit_from_tray
+# Traditional Chinese, and Fcitx 5 named by its own name.
+start_in_session zh_HK LANG=zh_HK.UTF-8 QT_IM_MODULE=fcitx5
+expect_eq "under LANG=zh_HK.UTF-8 it is titled in traditional Chinese" 開啟 "$(import_dialog_title)"
+expect_eq "QT_IM_MODULE=fcitx5 loads Fcitx 5's plugin" libfcitx5platforminputcontextplugin.so "$(input_methods_loaded)"
+quit_from_tray
+
 (teacher "$app/add-launcher.sh") >/dev/null || fail "add-launcher.sh failed"
+launcher=$root$user_home/.local/share/applications/namewheel.desktop
 expect_eq "add-launcher.sh puts it in the application menu" "Exec=\"$app/namewheel\"" \
-    "$(grep '^Exec=' "$root$user_home/.local/share/applications/namewheel.desktop" 2>/dev/null)"
+    "$(grep '^Exec=' "$launcher" 2>/dev/null)"
+autostart=$root$user_home/.config/autostart/namewheel.desktop
+check "and does not start it with the session" test ! -e "$autostart"
+(teacher "$app/add-launcher.sh" --autostart) >/dev/null || fail "add-launcher.sh --autostart failed"
+expect_eq "add-launcher.sh --autostart writes an autostart entry that starts the program" "Exec=\"$app/namewheel\"" \
+    "$(grep '^Exec=' "$autostart" 2>/dev/null)"
+check "the autostart entry is a valid desktop entry" desktop-file-validate "$autostart"
+(teacher "$app/add-launcher.sh" --no-autostart) >/dev/null || fail "add-launcher.sh --no-autostart failed"
+check "add-launcher.sh --no-autostart removes it" test ! -e "$autostart"
+check "and leaves the application menu's" test -f "$launcher"
 
 finish
