@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QPixmap>
 #include <QRegion>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 #include <xcb/xcb.h>
@@ -433,12 +434,18 @@ Rect QtWindow::outerRect() const {
 void QtWindow::moveTo(int left, int top) {
     widget_->move(left, top);
     // On a scaled screen: to the device pixel, by the right and bottom edges,
-    // where this program's windows meet the screen's.
-    const qreal ratio = widget_->devicePixelRatioF();
-    QWindow* window = widget_->windowHandle();
-    if (ratio == 1.0 || window == nullptr || !widget_->isVisible()) return;
-    const QRect frame = widget_->frameGeometry();
-    widget_->placeToDevicePixel(qRound((left + frame.width()) * ratio), qRound((top + frame.height()) * ratio));
+    // where this program's windows meet the screen's. A screen's scale counts
+    // from its own top-left corner, which is the same point in both kinds of
+    // pixel; the screen is the one the window is moved onto.
+    if (widget_->windowHandle() == nullptr || !widget_->isVisible()) return;
+    const QRect frame(QPoint(left, top), widget_->frameGeometry().size());
+    const QScreen* screen = QGuiApplication::screenAt(frame.center());
+    if (screen == nullptr) screen = widget_->screen();
+    const qreal ratio = screen->devicePixelRatio();
+    if (ratio == 1.0) return;
+    const QPoint origin = screen->geometry().topLeft();
+    widget_->placeToDevicePixel(origin.x() + qRound((frame.x() + frame.width() - origin.x()) * ratio),
+                                origin.y() + qRound((frame.y() + frame.height() - origin.y()) * ratio));
 }
 
 void QtWindow::resize(int width, int height) {

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -302,6 +303,30 @@ TEST_F(WidgetTest, CloseChosenInsideTheCreationBoxEndsTheProgram) {
     // Later event loops of this process would end at once otherwise.
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
+}
+
+// Run on two screens (tests/qt/two-screens.json): a projector at 0,0 and, to
+// its right, the primary laptop screen at twice the scale.
+class TwoScreensTest : public WidgetTest {};
+
+TEST_F(TwoScreensTest, TheCornerAndTheBadgeAreThoseOfThePrimaryScreen) {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    ASSERT_EQ(QGuiApplication::screens().size(), 2) << "run with two-screens.json";
+    ASSERT_EQ(primary->geometry(), QRect(1024, 0, 1920, 1080));
+    ASSERT_EQ(primary->devicePixelRatio(), 2.0);
+    Start();
+    QWidget* window = Widget1();
+    EXPECT_EQ(window->frameGeometry().right() + 1, 1024 + 1920);
+    EXPECT_EQ(window->frameGeometry().bottom() + 1, 1030);
+    EXPECT_EQ(window->screen(), primary);
+
+    ShownTicks = 10;
+    form1->tmr1Timer();
+    QWidget* badge = Widget2();
+    ASSERT_TRUE(badge->isVisible());
+    EXPECT_EQ(badge->frameGeometry().right() + 1, 1024 + 1920);
+    EXPECT_EQ(badge->frameGeometry().top(), window->frameGeometry().top() + window->frameGeometry().height() / 2);
+    EXPECT_EQ(badge->screen(), primary);
 }
 
 }  // namespace
