@@ -70,6 +70,7 @@ public:
 
     // Shows the window; also brings it to the front and activates it (but for
     // a box or dialog of this program waiting for an answer: that keeps it).
+    // A minimised window comes back as it was before.
     virtual void show() = 0;
     // As show(), for a show nobody asked for just now (the one-second timer's):
     // the focus moves only from this program's own windows, never from the

@@ -391,6 +391,8 @@ bool FocusIsOurs() {
 
 void QtWindow::showAndRaise(bool activate) {
     if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    // show() keeps a window the desktop minimised minimised, hidden since or not.
+    if (widget_->isMinimized()) widget_->setWindowState(widget_->windowState() & ~Qt::WindowMinimized);
     widget_->show();
     widget_->raise();
     if (activate) widget_->activateWindow();

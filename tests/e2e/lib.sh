@@ -265,6 +265,33 @@ frame_at_corner() {
 folded() { BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"; }
 unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
 
+# Minimised (iconic), as a panel's minimise or "show desktop" leaves a window.
+iconic() { xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'window state: Iconic'; }
+not_iconic() { ! iconic "$1"; }
+
+# minimise_until_folded SECONDS: minimises the draw window (WIN) whenever a
+# tick has brought it back, until the fold, so that the fold finds it
+# minimised. RESTORES counts the ticks that brought it back; MINIMISED_AT_FOLD
+# is yes when it was minimised as the badge came.
+minimise_until_folded() {
+    local end=$(($(now_ms) + $1 * 1000)) minimised=no
+    RESTORES=0
+    MINIMISED_AT_FOLD=no
+    while [ "$(now_ms)" -lt "$end" ]; do
+        if folded; then
+            MINIMISED_AT_FOLD=$minimised
+            return 0
+        fi
+        if is_mapped "$WIN"; then
+            [ "$minimised" = yes ] && RESTORES=$((RESTORES + 1))
+            xdotool windowminimize "$WIN" 2>/dev/null
+            wait_until 2 iconic "$WIN" && minimised=yes || minimised=no
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
 # close_draw_window [SECONDS]: closes the draw window the way a user does (the
 # window manager's close command) and expects the program to end with 0.
 close_draw_window() {

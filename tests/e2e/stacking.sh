@@ -2,7 +2,7 @@
 # Stacking and focus on a real X desktop: "always on top" comes back every
 # fifth tick after something took it away, without moving or activating the
 # window; the timer leaves the focus with another program, the menu and the
-# badge take it.
+# badge take it. A minimised draw window comes back at each of these shows.
 #   stacking.sh PATH/TO/namewheel
 . "$(dirname "$0")/lib.sh"
 e2e_require trayer wmctrl xmessage
@@ -48,13 +48,16 @@ fi
 expect_eq "the draw window has not moved or changed its size" "$before" "$(geometry "$FRAME")"
 check "the other program still has the focus: the timer took none of it" is_active "$OTHER"
 
-# --- the fold; a click on the badge brings the draw window back and activates it ---
-wait_until 15 folded || die "no fold within 15 s"
+# --- minimised, then the fold; a click on the badge brings the draw window back
+# and activates it ---------------------------------------------------------------
+minimise_until_folded 15 || die "no fold within 15 s"
+expect_eq "the draw window was minimised when it folded" yes "$MINIMISED_AT_FOLD"
 check "the other program still has the focus after the fold" is_active "$OTHER"
 give_focus_to_other || die "xmessage could not be given the focus again"
 badge=($(geometry "$(frame_of "$BADGE")"))
 click_at $((badge[0] + 24)) $((badge[1] + 24))
 check "a click on the badge brings the draw window back" wait_until 5 unfolded
+check "it is no longer minimised" not_iconic "$WIN"
 if wait_until 5 is_active "$WIN"; then
     pass "the draw window is the active window after the click on the badge"
 else
@@ -76,5 +79,17 @@ fi
 give_focus_to_other || die "xmessage could not be given the focus a fourth time"
 sleep 2.2
 check "two ticks later the other program still has the focus" is_active "$OTHER"
+
+# --- minimised: the timer's shows bring it back, without the focus; minimised
+# at the fold, 显示大转盘 brings it back ---------------------------------------------
+minimise_until_folded 15 || die "no second fold within 15 s"
+check "the timer's shows brought the minimised draw window back ($RESTORES times)" [ "$RESTORES" -ge 1 ]
+check "the other program kept the focus through those shows" is_active "$OTHER"
+expect_eq "the draw window was minimised when it folded again" yes "$MINIMISED_AT_FOLD"
+open_tray_menu 10 5 || die "the tray menu did not open after the second fold"
+xdotool key s
+check "显示大转盘 brings the minimised draw window back" wait_until 5 unfolded
+check "it is no longer minimised" not_iconic "$WIN"
+check "and it is the active window" wait_until 5 is_active "$WIN"
 
 finish

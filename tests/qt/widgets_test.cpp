@@ -225,6 +225,40 @@ TEST_F(WidgetTest, TheBadgeTakesTheImagesOutline) {
     EXPECT_FALSE(badge->isVisible());
 }
 
+// Minimised by the desktop ("show desktop", a panel's minimise): each show
+// of the program brings the draw window back, and none leaves it iconic.
+TEST_F(WidgetTest, EveryShowBringsAMinimisedDrawWindowBack) {
+    Start();
+    QWidget* window = Widget1();
+    const auto minimise = [window] {
+        window->setWindowState(window->windowState() | Qt::WindowMinimized);
+        ASSERT_TRUE(window->isMinimized());
+    };
+    const auto fold = [this, window] {
+        ShownTicks = 10;
+        form1->tmr1Timer();
+        ASSERT_TRUE(Widget2()->isVisible());
+        ASSERT_FALSE(window->isVisible());
+    };
+
+    minimise();
+    form1->tmr1Timer();
+    EXPECT_FALSE(window->isMinimized()) << "the timer's show";
+    EXPECT_TRUE(window->isVisible());
+
+    minimise();
+    fold();
+    form2->FormClick();
+    EXPECT_FALSE(window->isMinimized()) << "a click on the badge";
+    EXPECT_TRUE(window->isVisible());
+
+    minimise();
+    fold();
+    form1->N1Click();
+    EXPECT_FALSE(window->isMinimized()) << "显示大转盘";
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(WidgetTest, TopmostAgainNeitherMovesNorHides) {
     Start();
     const QRect before = Widget1()->geometry();
