@@ -126,9 +126,11 @@ void TForm1::PlaceAtCorner() {
 
 // A screen was plugged in or out, or another one made primary, since the
 // window was placed: where it is may now be another screen, or none. It goes
-// to the corner of the primary screen as it is now, as at start-up.
+// to the corner of the primary screen as it is now, as at start-up. While
+// there is no screen at all (between unplugging one and the next), it stays.
 bool TForm1::PlaceAgainIfTheScreenChanged() {
-    if (desktop_.primaryScreen() == placedOn_) return false;
+    const platform::Rect screen = desktop_.primaryScreen();
+    if (screen == placedOn_ || screen.width <= 0 || screen.height <= 0) return false;
     PlaceAtCorner();
     return true;
 }

@@ -475,6 +475,11 @@ TEST_F(TimerTest, AScreenPluggedInOrOutPutsBothWindowsOnThePrimaryOne) {
     ASSERT_TRUE(Window2().isShowing());
     EXPECT_EQ(Window2().outerRect(), (platform::Rect{1024 + 1920 - 48, 854 + 176 / 2, 48, 48}));
 
+    desktop->screen = platform::Rect{};
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_TRUE(desktop->logged("move").empty()) << "no screen for a moment: nowhere to go";
+
     desktop->screen = platform::Rect{0, 0, 1366, 768};
     desktop->log.clear();
     desktop->tick();
