@@ -48,18 +48,13 @@ fi
 expect_eq "the draw window has not moved or changed its size" "$before" "$(geometry "$FRAME")"
 check "the other program still has the focus: the timer took none of it" is_active "$OTHER"
 
-# --- minimised, then the fold; a click on the badge brings the draw window back
-# and activates it ---------------------------------------------------------------
-minimise_until_folded 15 || die "no fold within 15 s"
-expect_eq "the draw window was minimised when it folded" yes "$MINIMISED_AT_FOLD"
+# --- the fold; a click on the badge brings the draw window back and activates it ---
+wait_until 15 folded || die "no fold within 15 s"
 check "the other program still has the focus after the fold" is_active "$OTHER"
 give_focus_to_other || die "xmessage could not be given the focus again"
 badge=($(geometry "$(frame_of "$BADGE")"))
-frame=($before)
-expect_eq "the badge is at the middle of the minimised draw window's height" $((frame[1] + frame[3] / 2)) "${badge[1]}"
 click_at $((badge[0] + 24)) $((badge[1] + 24))
 check "a click on the badge brings the draw window back" wait_until 5 unfolded
-check "it is no longer minimised" not_iconic "$WIN"
 if wait_until 5 is_active "$WIN"; then
     pass "the draw window is the active window after the click on the badge"
 else
@@ -91,6 +86,18 @@ expect_eq "the draw window was minimised when it folded again" yes "$MINIMISED_A
 open_tray_menu 10 5 || die "the tray menu did not open after the second fold"
 xdotool key s
 check "显示大转盘 brings the minimised draw window back" wait_until 5 unfolded
+check "it is no longer minimised" not_iconic "$WIN"
+check "and it is the active window" wait_until 5 is_active "$WIN"
+
+# --- minimised at the fold, a click on the badge brings it back ----------------------
+give_focus_to_other || die "xmessage could not be given the focus a fifth time"
+minimise_until_folded 15 || die "no third fold within 15 s"
+expect_eq "the draw window was minimised when it folded a third time" yes "$MINIMISED_AT_FOLD"
+badge=($(geometry "$(frame_of "$BADGE")"))
+frame=($before)
+expect_eq "the badge is at the middle of the minimised draw window's height" $((frame[1] + frame[3] / 2)) "${badge[1]}"
+click_at $((badge[0] + 24)) $((badge[1] + 24))
+check "a click on the badge brings the minimised draw window back" wait_until 5 unfolded
 check "it is no longer minimised" not_iconic "$WIN"
 check "and it is the active window" wait_until 5 is_active "$WIN"
 
