@@ -108,15 +108,38 @@ int TForm1::Top() const { return window_->outerRect().top; }
 int TForm1::Left() const { return window_->outerRect().left; }
 int TForm1::Width() const { return window_->outerRect().width; }
 int TForm1::Height() const { return window_->outerRect().height; }
-void TForm1::Show() { window_->show(); }
+void TForm1::Show() {
+    PlaceAgainIfTheScreenChanged();
+    window_->show();
+}
 void TForm1::Hide() { window_->hide(); }
 bool TForm1::Showing() const { return window_->isShowing(); }
 
-// Flush with the right edge of the screen, the bottom 50 pixels above its
-// bottom edge, by the outer size.
+// Flush with the right edge of the primary screen, the bottom 50 pixels above
+// its bottom edge, by the outer size. With a second screen the primary one
+// may start anywhere: the corner is its own.
 void TForm1::PlaceAtCorner() {
-    const platform::Size screen = desktop_.screenSize();
-    window_->moveTo(screen.width - Width(), screen.height - Height() - 50);
+    const platform::Rect screen = desktop_.primaryScreen();
+    placedOn_ = screen;
+    window_->moveTo(screen.left + screen.width - Width(), screen.top + screen.height - Height() - 50);
+}
+
+// A screen was plugged in or out, or another one made primary, since the
+// window was placed: where it is may now be another screen, or none. It goes
+// to the corner of the primary screen as it is now, as at start-up. While
+// there is no screen at all (between unplugging one and the next), it stays.
+bool TForm1::PlaceAgainIfTheScreenChanged() {
+    const platform::Rect screen = desktop_.primaryScreen();
+    if (screen == placedOn_ || screen.width <= 0 || screen.height <= 0) return false;
+    PlaceAtCorner();
+    return true;
+}
+
+// Flush with the right edge of the primary screen, at the height of the
+// middle of the draw window.
+void TForm1::PlaceBadge(platform::Window& badge) {
+    const platform::Rect screen = desktop_.primaryScreen();
+    badge.moveTo(screen.left + screen.width - Form2->Width(), Top() + Height() / 2);
 }
 
 void TForm1::FormCreate() {
@@ -192,6 +215,7 @@ bool TForm1::ShowRandomCandidate(int n) {
 void TForm1::tmr1Timer() {
     ++ElapsedTicks;
     ++ShownTicks;
+    const bool screenChanged = PlaceAgainIfTheScreenChanged();
     if (ShownTicks <= kShowingTicks) {
         if (!Showing()) window_->bringToTop();
         window_->setCaption(kCaption + (u"(" + SecondsToHMS(ElapsedTicks) + u")"));
@@ -207,9 +231,11 @@ void TForm1::tmr1Timer() {
     if (!badge.isShowing()) {
         TForm2::YXForm_FromResource(*Form2, u"PNG", u"EXEFILE", 0);
         badge.showPassively();
-        badge.moveTo(desktop_.screenSize().width - Form2->Width(), Top() + Height() / 2);
+        PlaceBadge(badge);
         Hide();
         badge.bringToTop();
+    } else if (screenChanged) {
+        PlaceBadge(badge);
     }
     if (ElapsedTicks % 5 == 0) {
         badge.makeTopmost();

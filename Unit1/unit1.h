@@ -6,14 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/platform.h"
 #include "store/connection.h"
 #include "store/query.h"
-
-namespace platform {
-class Platform;
-class Window;
-class Control;
-}  // namespace platform
 
 // The maker's home page, opened by the four link items of the menu.
 inline constexpr char16_t kHomePage[] = u"https://namewheel.example/";
@@ -59,6 +54,8 @@ public:
 
 private:
     void PlaceAtCorner();
+    bool PlaceAgainIfTheScreenChanged();
+    void PlaceBadge(platform::Window& badge);
     void Spin(int n);
     bool ShowRandomCandidate(int n);
     void OpenHomePage();
@@ -68,6 +65,8 @@ private:
     std::unique_ptr<platform::Window> window_;
     platform::Control& lbl1;
     platform::Control& btn1;
+    // The primary screen the window was last placed at the corner of.
+    platform::Rect placedOn_;
     // True while a spin loop runs further up the call chain, also after the
     // stopping press cleared Spinning and before the loop has noticed.
     bool spinLoopRunning_ = false;

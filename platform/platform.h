@@ -28,12 +28,6 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
-struct Size {
-    int width = 0;
-    int height = 0;
-    bool operator==(const Size&) const = default;
-};
-
 // 32-bit pixels, row by row from the top, each 0xAARRGGBB.
 struct Image {
     int width = 0;
@@ -76,6 +70,7 @@ public:
 
     // Shows the window; also brings it to the front and activates it (but for
     // a box or dialog of this program waiting for an answer: that keeps it).
+    // A minimised window comes back as it was before.
     virtual void show() = 0;
     // As show(), for a show nobody asked for just now (the one-second timer's):
     // the focus moves only from this program's own windows, never from the
@@ -136,8 +131,9 @@ public:
 
     // Windows. The first one made is the main window.
     virtual std::unique_ptr<Window> createWindow(const layout::Form& form) = 0;
-    // Primary monitor's full area, taskbar included.
-    virtual Size screenSize() const = 0;
+    // The primary monitor's full area, taskbar included, in the coordinates
+    // windows are placed in: with a second screen it need not start at 0,0.
+    virtual Rect primaryScreen() const = 0;
 
     // Runs every window message that is waiting, then returns.
     virtual void processMessages() = 0;

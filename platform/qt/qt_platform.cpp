@@ -47,10 +47,11 @@ std::unique_ptr<Window> QtPlatform::createWindow(const layout::Form& form) {
     return window;
 }
 
-Size QtPlatform::screenSize() const {
+Rect QtPlatform::primaryScreen() const {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) return {};
-    return Size{screen->geometry().width(), screen->geometry().height()};
+    const QRect area = screen->geometry();
+    return Rect{area.x(), area.y(), area.width(), area.height()};
 }
 
 void QtPlatform::processMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

@@ -26,7 +26,7 @@ public:
     ~QtPlatform() override;
 
     std::unique_ptr<Window> createWindow(const layout::Form& form) override;
-    Size screenSize() const override;
+    Rect primaryScreen() const override;
     void processMessages() override;
     void pause(int milliseconds) override;
     void setFinePauses(bool on) override;

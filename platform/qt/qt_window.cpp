@@ -13,10 +13,13 @@
 #include <QHash>
 #include <QPixmap>
 #include <QRegion>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -337,6 +340,29 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
     return atom;
 }
 
+// A client message about the X11 window to the window manager, on the root.
+void SendToWindowManager(xcb_connection_t* connection, xcb_window_t root, QWindow& window, xcb_atom_t type,
+                         std::array<std::uint32_t, 4> data) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = static_cast<xcb_window_t>(window.winId());
+    event.type = type;
+    std::copy(data.begin(), data.end(), event.data.data32);
+    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+}
+
+xcb_window_t RootOf(xcb_connection_t* connection, QWindow& window) {
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
+        connection, xcb_query_tree(connection, static_cast<xcb_window_t>(window.winId())), nullptr);
+    if (tree == nullptr) return XCB_WINDOW_NONE;
+    const xcb_window_t root = tree->root;
+    std::free(tree);
+    return root;
+}
+
 // Asks the window manager to keep a mapped X11 window above the others
 // (_NET_WM_STATE_ADD of _NET_WM_STATE_ABOVE): it is not moved, sized or
 // activated. Something else (the user, the window manager) may have taken the
@@ -347,24 +373,47 @@ void AskWindowManagerForAbove(QWindow& window) {
     static const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
     static const xcb_atom_t above = Atom(connection, "_NET_WM_STATE_ABOVE");
     if (state == XCB_ATOM_NONE || above == XCB_ATOM_NONE) return;
-    const auto id = static_cast<xcb_window_t>(window.winId());
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, id), nullptr);
-    if (tree == nullptr) return;
-    const xcb_window_t root = tree->root;
-    std::free(tree);
+    const xcb_window_t root = RootOf(connection, window);
+    if (root == XCB_WINDOW_NONE) return;
+    // _NET_WM_STATE_ADD, from a normal application.
+    SendToWindowManager(connection, root, window, state, {1, above, 0, 1});
+}
 
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = id;
-    event.type = state;
-    event.data.data32[0] = 1;  // _NET_WM_STATE_ADD
-    event.data.data32[1] = above;
-    event.data.data32[2] = 0;
-    event.data.data32[3] = 1;  // from a normal application
-    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(connection);
+// The name the running window manager gives itself: _NET_WM_NAME of the
+// window that _NET_SUPPORTING_WM_CHECK on the root names.
+QByteArray WindowManagerName(xcb_connection_t* connection, xcb_window_t root) {
+    static const xcb_atom_t check = Atom(connection, "_NET_SUPPORTING_WM_CHECK");
+    static const xcb_atom_t name = Atom(connection, "_NET_WM_NAME");
+    QByteArray result;
+    xcb_get_property_reply_t* checked = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr);
+    if (checked != nullptr && checked->format == 32 && xcb_get_property_value_length(checked) == 4) {
+        const xcb_window_t manager = *static_cast<const xcb_window_t*>(xcb_get_property_value(checked));
+        xcb_get_property_reply_t* named = xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, manager, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr);
+        if (named != nullptr && named->format == 8) {
+            result = QByteArray(static_cast<const char*>(xcb_get_property_value(named)),
+                                xcb_get_property_value_length(named));
+        }
+        std::free(named);
+    }
+    std::free(checked);
+    return result;
+}
+
+// Qt restores a minimised X11 window by mapping it again (as ICCCM has it).
+// openbox takes that for the user's wish to work in the window and gives it
+// the focus, where the others do not; asked with WM_CHANGE_STATE for the
+// normal state, openbox restores it without the focus (xfwm4 would give the
+// focus there). Qt's map that follows then changes nothing.
+void RestoreWithoutFocusOnOpenbox(QWindow& window) {
+    xcb_connection_t* connection = X11Connection();
+    if (connection == nullptr) return;
+    static const xcb_atom_t changeState = Atom(connection, "WM_CHANGE_STATE");
+    const xcb_window_t root = RootOf(connection, window);
+    if (changeState == XCB_ATOM_NONE || root == XCB_WINDOW_NONE) return;
+    if (WindowManagerName(connection, root) != "Openbox") return;
+    SendToWindowManager(connection, root, window, changeState, {1 /* NormalState */, 0, 0, 0});
 }
 
 // Whether the keyboard focus is in a window of this program, by the X server's
@@ -390,6 +439,13 @@ bool FocusIsOurs() {
 
 void QtWindow::showAndRaise(bool activate) {
     if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    // show() keeps a window the desktop minimised minimised, hidden since or not.
+    if (widget_->isMinimized()) {
+        if (!activate && widget_->isVisible() && widget_->windowHandle() != nullptr) {
+            RestoreWithoutFocusOnOpenbox(*widget_->windowHandle());
+        }
+        widget_->setWindowState(widget_->windowState() & ~Qt::WindowMinimized);
+    }
     widget_->show();
     widget_->raise();
     if (activate) widget_->activateWindow();
@@ -433,12 +489,18 @@ Rect QtWindow::outerRect() const {
 void QtWindow::moveTo(int left, int top) {
     widget_->move(left, top);
     // On a scaled screen: to the device pixel, by the right and bottom edges,
-    // where this program's windows meet the screen's.
-    const qreal ratio = widget_->devicePixelRatioF();
-    QWindow* window = widget_->windowHandle();
-    if (ratio == 1.0 || window == nullptr || !widget_->isVisible()) return;
-    const QRect frame = widget_->frameGeometry();
-    widget_->placeToDevicePixel(qRound((left + frame.width()) * ratio), qRound((top + frame.height()) * ratio));
+    // where this program's windows meet the screen's. A screen's scale counts
+    // from its own top-left corner, which is the same point in both kinds of
+    // pixel; the screen is the one the window is moved onto.
+    if (widget_->windowHandle() == nullptr || !widget_->isVisible()) return;
+    const QRect frame(QPoint(left, top), widget_->frameGeometry().size());
+    const QScreen* screen = QGuiApplication::screenAt(frame.center());
+    if (screen == nullptr) screen = widget_->screen();
+    const qreal ratio = screen->devicePixelRatio();
+    if (ratio == 1.0) return;
+    const QPoint origin = screen->geometry().topLeft();
+    widget_->placeToDevicePixel(origin.x() + qRound((frame.x() + frame.width() - origin.x()) * ratio),
+                                origin.y() + qRound((frame.y() + frame.height() - origin.y()) * ratio));
 }
 
 void QtWindow::resize(int width, int height) {

@@ -84,8 +84,10 @@ std::unique_ptr<Window> Win32Platform::createWindow(const layout::Form& form) {
     return window;
 }
 
-Size Win32Platform::screenSize() const {
-    return Size{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+// The primary monitor's top-left corner is the origin of Windows' screen
+// coordinates, by definition: the other monitors lie around it.
+Rect Win32Platform::primaryScreen() const {
+    return Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
 }
 
 void Win32Platform::keepException(std::exception_ptr error) {

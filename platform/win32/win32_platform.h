@@ -31,7 +31,7 @@ public:
     Win32Platform& operator=(const Win32Platform&) = delete;
 
     std::unique_ptr<Window> createWindow(const layout::Form& form) override;
-    Size screenSize() const override;
+    Rect primaryScreen() const override;
     void processMessages() override;
     void pause(int milliseconds) override;
     void setFinePauses(bool on) override;

@@ -263,7 +263,8 @@ void Win32Window::show() {
         showPassively();
         return;
     }
-    ShowWindow(hwnd_, SW_SHOW);
+    // SW_SHOW would leave a minimised window minimised, hidden since or not.
+    ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
     SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(hwnd_);
 }
@@ -272,7 +273,12 @@ void Win32Window::show() {
 // program's own windows, never from the program the user is working in, and
 // never from a box or dialog of its own that is waiting for an answer.
 void Win32Window::showPassively() {
-    if (!IsWindowVisible(hwnd_)) ShowWindow(hwnd_, SW_SHOWNA);
+    // A minimised window comes back as it was, without being activated.
+    if (IsIconic(hwnd_)) {
+        ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+    } else if (!IsWindowVisible(hwnd_)) {
+        ShowWindow(hwnd_, SW_SHOWNA);
+    }
     SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (IsWindowEnabled(hwnd_) && ForegroundIsOurs() && !ForegroundIsOurDialog()) SetForegroundWindow(hwnd_);
 }
@@ -293,7 +299,24 @@ std::u16string Win32Window::caption() const { return WindowText(hwnd_); }
 
 Rect Win32Window::outerRect() const {
     RECT rect{};
-    GetWindowRect(hwnd_, &rect);
+    if (IsIconic(hwnd_)) {
+        // A minimised window's own rectangle is its icon's, off the screen or
+        // at its bottom: the one that counts is where it comes back to. That
+        // one is kept in workspace coordinates (shifted by a taskbar at the
+        // left or top of its monitor), but for tool windows.
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof placement;
+        GetWindowPlacement(hwnd_, &placement);
+        rect = placement.rcNormalPosition;
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        if ((GetWindowLongW(hwnd_, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) == 0 &&
+            GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+            OffsetRect(&rect, monitor.rcWork.left - monitor.rcMonitor.left, monitor.rcWork.top - monitor.rcMonitor.top);
+        }
+    } else {
+        GetWindowRect(hwnd_, &rect);
+    }
     return Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 

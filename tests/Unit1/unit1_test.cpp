@@ -38,6 +38,17 @@ TEST_F(StartupTest, PlacesTheOuterRectangleAtTheBottomRight) {
     EXPECT_EQ(Window1().outerRect().top + Window1().outerRect().height, 1030);
 }
 
+// A projector to the left of the laptop and above it: the corner is the
+// primary screen's own, wherever that screen starts.
+TEST_F(StartupTest, PlacesAtTheCornerOfThePrimaryScreenWhereverItStarts) {
+    desktop->screen = platform::Rect{1024, 312, 1920, 1080};
+    Start();
+    EXPECT_EQ(Window1().outerRect(), (platform::Rect{1024 + 1920 - 476, 312 + 1080 - 176 - 50, 476, 176}));
+    Window1().setRect(platform::Rect{0, 0, 480, 190});
+    Window1().frameKnown();
+    EXPECT_EQ(Window1().outerRect(), (platform::Rect{1024 + 1920 - 480, 312 + 1080 - 190 - 50, 480, 190}));
+}
+
 TEST_F(StartupTest, WithNeitherFileAnEmptyStore) {
     Start();
     EXPECT_EQ(Stored(), Rows{});
@@ -432,6 +443,62 @@ TEST_F(TimerTest, TheEleventhTickFoldsTheWindowIntoTheBadge) {
     EXPECT_EQ(desktop->log, std::vector<std::string>{}) << "folded: nothing until the fifth tick";
     desktop->tick();  // tick 15
     EXPECT_EQ(desktop->log, (std::vector<std::string>{"topmost Form2", "bringToTop Form2"}));
+}
+
+TEST_F(TimerTest, TheBadgeGoesToTheRightEdgeOfThePrimaryScreenWhereverItStarts) {
+    desktop->screen = platform::Rect{1920, 0, 1920, 1080};
+    Start();
+    Window1().setRect(platform::Rect{3364, 900, 476, 190});
+    for (int i = 0; i < 11; ++i) desktop->tick();
+    ASSERT_TRUE(Window2().isShowing());
+    EXPECT_EQ(Window2().outerRect(), (platform::Rect{3840 - 48, 995, 48, 48}));
+}
+
+// A projector plugged in to the left moves the laptop's screen to the right;
+// unplugged, back. Each time the next tick puts the draw window at the corner
+// of the primary screen as it now is (as at start-up) and the badge at its
+// edge; a window left where it was could be on no screen at all.
+TEST_F(TimerTest, AScreenPluggedInOrOutPutsBothWindowsOnThePrimaryOne) {
+    Start();
+    Window1().show();
+    desktop->tick();
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_TRUE(desktop->logged("move").empty()) << "the same screen: the window stays where it is";
+
+    desktop->screen = platform::Rect{1024, 0, 1920, 1080};
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_EQ(desktop->logged("move"), std::vector<std::string>{"move Form1 2468,854"});
+    EXPECT_EQ(desktop->log.back(), "showPassively Form1") << "moved before it is shown";
+    for (int i = 0; i < 8; ++i) desktop->tick();
+    ASSERT_TRUE(Window2().isShowing());
+    EXPECT_EQ(Window2().outerRect(), (platform::Rect{1024 + 1920 - 48, 854 + 176 / 2, 48, 48}));
+
+    desktop->screen = platform::Rect{};
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_TRUE(desktop->logged("move").empty()) << "no screen for a moment: nowhere to go";
+
+    desktop->screen = platform::Rect{0, 0, 1366, 768};
+    desktop->log.clear();
+    desktop->tick();
+    EXPECT_EQ(desktop->logged("move"), (std::vector<std::string>{"move Form1 890,542", "move Form2 1318,630"}));
+    EXPECT_TRUE(desktop->logged("show").empty()) << "still folded";
+    Window2().pressMouse(platform::MouseButton::Left, 24, 24);
+    desktop->deliverPosted();
+    EXPECT_EQ(Window1().outerRect(), (platform::Rect{890, 542, 476, 176}));
+}
+
+// Between two ticks: the window the user brings back is already on the
+// primary screen.
+TEST_F(TimerTest, TheMenuShowsTheWindowOnTheScreenPluggedInSinceTheLastTick) {
+    Start();
+    for (int i = 0; i < 11; ++i) desktop->tick();
+    desktop->screen = platform::Rect{0, 0, 1366, 768};
+    desktop->log.clear();
+    desktop->choose(u"显示大转盘(&S)");
+    EXPECT_EQ(desktop->log, (std::vector<std::string>{"move Form1 890,542", "show Form1", "hide Form2"}));
 }
 
 TEST_F(TimerTest, TheShowingPeriodTicksTheCaptionAndReassertsTopmost) {

@@ -265,6 +265,52 @@ frame_at_corner() {
 folded() { BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"; }
 unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
 
+# The window's ICCCM state: Normal, Iconic (minimised, as a panel's minimise or
+# "show desktop" leaves it), or nothing once withdrawn.
+icccm_state() { xprop -id "$1" WM_STATE 2>/dev/null | sed -n 's/^[[:space:]]*window state: //p'; }
+iconic() { [ "$(icccm_state "$1")" = Iconic ]; }
+not_iconic() { ! iconic "$1"; }
+
+# minimise_until_folded SECONDS: minimises the draw window (WIN) whenever a
+# tick has brought it back, until the fold, so that the fold finds it
+# minimised. RESTORES counts the ticks that brought it back, FOCUS_TAKEN those
+# of them that moved the focus from the window that had it at the start;
+# MINIMISED_AT_FOLD is yes when it was minimised as the badge came.
+minimise_until_folded() {
+    local end=$(($(now_ms) + $1 * 1000)) seen=unknown focus
+    RESTORES=0
+    FOCUS_TAKEN=0
+    MINIMISED_AT_FOLD=no
+    focus=$(xdotool getwindowfocus 2>/dev/null)
+    # One X request a round, and almost no pause: on a loaded machine each
+    # request takes a while, and the window must be minimised again between
+    # the last tick of the showing period and the fold.
+    while [ "$(now_ms)" -lt "$end" ]; do
+        case $(icccm_state "$WIN") in
+        Normal)
+            if [ "$seen" = iconic ]; then
+                RESTORES=$((RESTORES + 1))
+                # A window manager that gives the restored window the focus
+                # does so as it maps it.
+                [ "$(xdotool getwindowfocus 2>/dev/null)" = "$focus" ] || FOCUS_TAKEN=$((FOCUS_TAKEN + 1))
+            fi
+            seen=shown
+            xdotool windowminimize "$WIN" 2>/dev/null
+            [ "$(icccm_state "$WIN")" = Iconic ] && seen=iconic
+            ;;
+        Iconic) seen=iconic ;;
+        *)
+            if folded; then
+                [ "$seen" = iconic ] && MINIMISED_AT_FOLD=yes
+                return 0
+            fi
+            ;;
+        esac
+        sleep 0.05
+    done
+    return 1
+}
+
 # close_draw_window [SECONDS]: closes the draw window the way a user does (the
 # window manager's close command) and expects the program to end with 0.
 close_draw_window() {

@@ -3,10 +3,12 @@
 # QT_SCALE_FACTOR), and a 1024 x 768 projector: the draw window flush with the
 # right edge to the device pixel, its bottom 50 logical pixels above the
 # screen's bottom; the badge flush right and round; the label drawn at the
-# screen's resolution.
+# screen's resolution. Two screens: the corner and the badge are those of the
+# primary one, wherever it starts, at whatever scale, also after a screen is
+# plugged in or out.
 #   scaled.sh PATH/TO/namewheel
 . "$(dirname "$0")/lib.sh"
-e2e_require xrdb
+e2e_require xrdb xrandr
 e2e_init "$@"
 DESKTOP=#3366AA
 
@@ -107,6 +109,66 @@ placed "1024 x 768 at 200 %" 1024 668
 g=($(outer_rect "$WIN"))
 check "1024 x 768 at 200 %: the whole window is on the screen (${g[*]})" eval "[ ${g[0]} -ge 0 ] && [ ${g[1]} -ge 0 ]"
 shot projector-200
+kill_app
+
+# --- two screens, the primary one away from 0,0 -------------------------------------------
+# RandR monitors on one X screen (xrandr --setmonitor), as a desktop with a
+# laptop and a projector has them. Qt 5 reads only outputs, of which Xvfb has
+# one.
+if ldd "$E2E_EXE" 2>/dev/null | grep -q libQt5Core; then
+    note "two screens: left out for Qt 5, which takes the X server's outputs, not its monitors"
+    finish
+fi
+
+# screens LAPTOP [PROJECTOR]: the monitors made anew, each given as xrandr
+# takes it (WIDTH/MMxHEIGHT/MM+X+Y). The laptop's holds the server's output and
+# comes first: Xvfb marks no monitor primary, and then Qt takes the first.
+screens() {
+    local want name
+    for name in laptop projector; do xrandr --delmonitor "$name" >/dev/null 2>&1; done
+    want="laptop $1"
+    xrandr --setmonitor laptop "$1" screen >/dev/null 2>&1
+    if [ -n "${2:-}" ]; then
+        xrandr --setmonitor projector "$2" none >/dev/null 2>&1
+        want="$want projector $2"
+    fi
+    [ "$(xrandr --listmonitors | awk 'NR > 1 { printf "%s%s %s", (NR > 2 ? " " : ""), $2, $3 }')" = "$want" ] ||
+        die "the X server's monitors are not '$want': $(xrandr --listmonitors | tr '\n' ' ')"
+}
+
+# One screen; then a projector plugged in to the left, and out again.
+desktop 2944x1080
+screens 1920/508x1080/286+0+0
+start_scaled two-screens 96
+placed "the laptop alone" 1920 1030
+screens 1920/508x1080/286+1024+0 1024/271x768/203+0+0
+placed "a projector plugged in to the left: the laptop's corner" 2944 1030
+frame=($(outer_rect "$WIN"))
+wait_until 20 folded || die "two screens: no fold within 20 s"
+sleep 0.3
+b=($(outer_rect "$BADGE"))
+expect_eq "two screens: the badge's right edge is the laptop's" 2944 $((b[0] + b[2]))
+expect_eq "two screens: the badge's top is at the middle of the draw window" $((frame[1] + frame[3] / 2)) "${b[1]}"
+screens 1920/508x1080/286+0+0
+badge_right_at() { b=($(outer_rect "$BADGE")) && [ $((b[0] + b[2])) -eq "$1" ]; }
+if wait_until 5 badge_right_at 1920; then
+    pass "the projector unplugged while folded: the badge comes to the laptop's right edge (${b[*]})"
+else
+    fail "the projector unplugged while folded: the badge should end at the laptop's right edge, 1920; it is at ${b[*]}"
+fi
+click_at $((b[0] + 24)) $((b[1] + 24))
+check "two screens: a click on the badge brings the draw window back" wait_until 5 unfolded
+placed "the projector unplugged: the laptop's corner" 1920 1030
+kill_app
+
+# The laptop at 200 % to the right of a projector at 100 %.
+desktop 4864x2160
+screens 3840/1016x2160/572+1024+0 1024/271x768/203+0+0
+QT_SCREEN_SCALE_FACTORS="laptop=2;projector=1" start_scaled two-scales 96
+placed "the laptop at 200 % beside a projector at 100 %" 4864 2060
+check "on the laptop at 200 %: the client area is 948 x 302 device pixels" \
+    eval '[ "$(geometry "$WIN" | cut -d" " -f3-)" = "948 302" ]'
+shot two-scales
 kill_app
 
 finish

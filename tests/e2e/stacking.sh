@@ -2,7 +2,7 @@
 # Stacking and focus on a real X desktop: "always on top" comes back every
 # fifth tick after something took it away, without moving or activating the
 # window; the timer leaves the focus with another program, the menu and the
-# badge take it.
+# badge take it. A minimised draw window comes back at each of these shows.
 #   stacking.sh PATH/TO/namewheel
 . "$(dirname "$0")/lib.sh"
 e2e_require trayer wmctrl xmessage
@@ -76,5 +76,29 @@ fi
 give_focus_to_other || die "xmessage could not be given the focus a fourth time"
 sleep 2.2
 check "two ticks later the other program still has the focus" is_active "$OTHER"
+
+# --- minimised: the timer's shows bring it back, without the focus; minimised
+# at the fold, 显示大转盘 brings it back ---------------------------------------------
+minimise_until_folded 15 || die "no second fold within 15 s"
+check "the timer's shows brought the minimised draw window back ($RESTORES times)" [ "$RESTORES" -ge 1 ]
+check "those shows left the focus with the other program (taken $FOCUS_TAKEN times)" [ "$FOCUS_TAKEN" -eq 0 ]
+expect_eq "the draw window was minimised when it folded again" yes "$MINIMISED_AT_FOLD"
+open_tray_menu 10 5 || die "the tray menu did not open after the second fold"
+xdotool key s
+check "显示大转盘 brings the minimised draw window back" wait_until 5 unfolded
+check "it is no longer minimised" not_iconic "$WIN"
+check "and it is the active window" wait_until 5 is_active "$WIN"
+
+# --- minimised at the fold, a click on the badge brings it back ----------------------
+give_focus_to_other || die "xmessage could not be given the focus a fifth time"
+minimise_until_folded 15 || die "no third fold within 15 s"
+expect_eq "the draw window was minimised when it folded a third time" yes "$MINIMISED_AT_FOLD"
+badge=($(geometry "$(frame_of "$BADGE")"))
+frame=($before)
+expect_eq "the badge is at the middle of the minimised draw window's height" $((frame[1] + frame[3] / 2)) "${badge[1]}"
+click_at $((badge[0] + 24)) $((badge[1] + 24))
+check "a click on the badge brings the minimised draw window back" wait_until 5 unfolded
+check "it is no longer minimised" not_iconic "$WIN"
+check "and it is the active window" wait_until 5 is_active "$WIN"
 
 finish

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -282,6 +283,40 @@ TEST_F(WidgetTest, TheBadgeTakesTheImagesOutline) {
     EXPECT_FALSE(badge->isVisible());
 }
 
+// Minimised by the desktop ("show desktop", a panel's minimise): each show
+// of the program brings the draw window back, and none leaves it iconic.
+TEST_F(WidgetTest, EveryShowBringsAMinimisedDrawWindowBack) {
+    Start();
+    QWidget* window = Widget1();
+    const auto minimise = [window] {
+        window->setWindowState(window->windowState() | Qt::WindowMinimized);
+        ASSERT_TRUE(window->isMinimized());
+    };
+    const auto fold = [this, window] {
+        ShownTicks = 10;
+        form1->tmr1Timer();
+        ASSERT_TRUE(Widget2()->isVisible());
+        ASSERT_FALSE(window->isVisible());
+    };
+
+    minimise();
+    form1->tmr1Timer();
+    EXPECT_FALSE(window->isMinimized()) << "the timer's show";
+    EXPECT_TRUE(window->isVisible());
+
+    minimise();
+    fold();
+    form2->FormClick();
+    EXPECT_FALSE(window->isMinimized()) << "a click on the badge";
+    EXPECT_TRUE(window->isVisible());
+
+    minimise();
+    fold();
+    form1->N1Click();
+    EXPECT_FALSE(window->isMinimized()) << "显示大转盘";
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(WidgetTest, TopmostAgainNeitherMovesNorHides) {
     Start();
     const QRect before = Widget1()->geometry();
@@ -360,6 +395,30 @@ TEST_F(WidgetTest, CloseChosenInsideTheCreationBoxEndsTheProgram) {
     // Later event loops of this process would end at once otherwise.
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
+}
+
+// Run on two screens (tests/qt/two-screens.json): a projector at 0,0 and, to
+// its right, the primary laptop screen at twice the scale.
+class TwoScreensTest : public WidgetTest {};
+
+TEST_F(TwoScreensTest, TheCornerAndTheBadgeAreThoseOfThePrimaryScreen) {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    ASSERT_EQ(QGuiApplication::screens().size(), 2) << "run with two-screens.json";
+    ASSERT_EQ(primary->geometry(), QRect(1024, 0, 1920, 1080));
+    ASSERT_EQ(primary->devicePixelRatio(), 2.0);
+    Start();
+    QWidget* window = Widget1();
+    EXPECT_EQ(window->frameGeometry().right() + 1, 1024 + 1920);
+    EXPECT_EQ(window->frameGeometry().bottom() + 1, 1030);
+    EXPECT_EQ(window->screen(), primary);
+
+    ShownTicks = 10;
+    form1->tmr1Timer();
+    QWidget* badge = Widget2();
+    ASSERT_TRUE(badge->isVisible());
+    EXPECT_EQ(badge->frameGeometry().right() + 1, 1024 + 1920);
+    EXPECT_EQ(badge->frameGeometry().top(), window->frameGeometry().top() + window->frameGeometry().height() / 2);
+    EXPECT_EQ(badge->screen(), primary);
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ public:
     explicit FakePlatform(std::filesystem::path executable) : executable_(std::move(executable)) {}
 
     std::unique_ptr<platform::Window> createWindow(const layout::Form& form) override;
-    platform::Size screenSize() const override { return screen; }
+    platform::Rect primaryScreen() const override { return screen; }
     void processMessages() override;
     void pause(int milliseconds) override;
     void setFinePauses(bool on) override;
@@ -117,7 +117,8 @@ public:
     // Answers of the open-file dialog, in turn; nothing left means cancel.
     std::deque<std::optional<std::u16string>> dialogAnswers;
     bool shellResult = true;
-    platform::Size screen{1920, 1080};
+    // The primary screen's full area; anywhere, as on a desktop with a second screen.
+    platform::Rect screen{0, 0, 1920, 1080};
     platform::Image badgeImage;
 
     // The texts of the boxes shown, with their captions: "提示: 已清除记录".

@@ -144,6 +144,22 @@ nw_setup() {
 # nw_start DIR NAME.exe: the program, started in DIR by the chosen Wine: APP_PID.
 nw_start() { start_app "$1" "$NW_WINE_LOADER" "$2"; }
 
+# nw_helper NAME [LIBRARY...]: builds the test helper tests/win32/NAME.cpp
+# into TEST_TMP/NAME.exe with the compiler of the program under test.
+nw_helper() {
+    local name=$1 compiler
+    shift
+    case $(file -b "$NW_RUN_DIR/namewheel.exe") in
+        *x86-64*) compiler=x86_64-w64-mingw32-g++-posix ;;
+        *) compiler=i686-w64-mingw32-g++-posix ;;
+    esac
+    "$compiler" -std=c++20 -O2 -municode -static -s "$NW_ROOT/tests/win32/$name.cpp" "$NW_ROOT/common/text.cpp" \
+        -I"$NW_ROOT" -o "$TEST_TMP/$name.exe" "${@/#/-l}" >"$TEST_TMP/$name.log" 2>&1 || {
+        cat "$TEST_TMP/$name.log"
+        die "cannot build $name.exe with $compiler"
+    }
+}
+
 # ---- driving the running program ----
 
 # The program's visible windows (X windows of the class Wine gives an .exe).

@@ -94,6 +94,25 @@ badge_window() {
 
 names_and_counts() { sqlite3 "$1" 'select xm || "|" || c from cs order by rowid' 2>&1; }
 
+# The draw window as Windows sees it (shown, minimised, hidden or none), and
+# minimised from outside, as "show desktop" does (tests/win32/winstate.cpp).
+nw_helper winstate user32
+winstate() { (cd "$work" && nw_wine winstate.exe "$1" winstate.txt >/dev/null 2>&1) && cat "$work/winstate.txt"; }
+
+# minimise_until_folded WHAT: minimises the draw window whenever a tick brings
+# it back, until the fold; the ticks must bring it back, and the fold find it
+# minimised.
+minimise_until_folded() {
+    local restores at_fold
+    read -r restores at_fold < <(winstate minimise-until-folded)
+    if [[ ${restores:-0} -ge 1 ]]; then
+        pass "$1: the timer's shows bring the minimised draw window back ($restores times)"
+    else
+        fail "$1: the timer's shows left the minimised draw window minimised"
+    fi
+    expect_eq "$1: the draw window was minimised when it folded" minimised "$at_fold"
+}
+
 # ---- start-up: the store is seeded from a GBK roster ----
 
 run1=$work/run1
@@ -148,8 +167,9 @@ else
     names_and_counts "$run1/cs.db" | sed 's/^/    /'
 fi
 
-# ---- ten ticks after the press: the badge, then back ----
+# ---- ten ticks after the press: the badge, then back; minimised meanwhile ----
 
+minimise_until_folded "after the press"
 badge=
 wait_until 16 badge_window >/dev/null && badge=$(badge_window)
 if [[ -n $badge ]] && ! window_titled '青枫大转盘' >/dev/null; then
@@ -162,6 +182,7 @@ if [[ -n $badge ]] && ! window_titled '青枫大转盘' >/dev/null; then
     xdotool mousemove --window "$badge" 24 24 click 1
     if wait_until 5 window_titled '青枫大转盘' >/dev/null && ! badge_window >/dev/null; then
         pass "a click on the badge brings the draw window back"
+        expect_eq "it is no longer minimised" shown "$(winstate state)"
     else
         fail "the badge click did not bring the draw window back"
     fi
@@ -211,13 +232,16 @@ fi
 # ---- 显示大转盘(&S): another ten ticks of the draw window ----
 
 # The import below must not meet the fold: the badge, when it is shown, takes
-# the focus from the file dialog.
+# the focus from the file dialog. Minimised before the fold, 显示大转盘 brings
+# it back all the same.
+minimise_until_folded "after 清除次数"
 menu=$(open_wine_tray_menu)
 if [[ -n $menu ]]; then
     choose_item "$menu" 0
     shown() { window_titled '青枫大转盘' >/dev/null && ! badge_window >/dev/null; }
     if wait_until 5 shown; then
         pass "显示大转盘(&S) from the tray menu: the draw window showing"
+        expect_eq "显示大转盘(&S): it is no longer minimised" shown "$(winstate state)"
     else
         fail "显示大转盘(&S): the draw window is not showing"
     fi
