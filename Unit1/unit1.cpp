@@ -113,10 +113,11 @@ void TForm1::Hide() { window_->hide(); }
 bool TForm1::Showing() const { return window_->isShowing(); }
 
 // Flush with the right edge of the screen, the bottom 50 pixels above its
-// bottom edge, by the outer size.
+// bottom edge, by the outer size. The 50 are the layout's: on a scaled screen
+// they keep the window clear of a taskbar scaled alike.
 void TForm1::PlaceAtCorner() {
     const platform::Size screen = desktop_.screenSize();
-    window_->moveTo(screen.width - Width(), screen.height - Height() - 50);
+    window_->moveTo(screen.width - Width(), screen.height - Height() - ScaledPixels(50, desktop_.layoutScale()));
 }
 
 void TForm1::FormCreate() {

@@ -138,6 +138,11 @@ public:
     virtual std::unique_ptr<Window> createWindow(const layout::Form& form) = 0;
     // Primary monitor's full area, taskbar included.
     virtual Size screenSize() const = 0;
+    // How many of the units windows are measured in here (screenSize,
+    // outerRect, moveTo, resize, images) one pixel of the layouts makes on the
+    // primary monitor; the layouts are drawn at 96 DPI. 1.5 on a Windows screen
+    // of 144 DPI; 1 where the desktop scales the program's windows itself.
+    virtual double layoutScale() const = 0;
 
     // Runs every window message that is waiting, then returns.
     virtual void processMessages() = 0;
