@@ -83,7 +83,8 @@ public:
     virtual void showPassively() = 0;
     virtual void hide() = 0;
     virtual bool isShowing() const = 0;
-    // Top of the stacking order (BringWindowToTop).
+    // Top of the stacking order (of the topmost windows, for a topmost one),
+    // without activating it: the program the user types in keeps the keys.
     virtual void bringToTop() = 0;
     // Topmost, without moving, sizing or activating it, and without a flicker.
     virtual void makeTopmost() = 0;

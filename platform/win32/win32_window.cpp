@@ -325,7 +325,11 @@ void Win32Window::hide() { ShowWindow(hwnd_, SW_HIDE); }
 
 bool Win32Window::isShowing() const { return IsWindowVisible(hwnd_) != FALSE; }
 
-void Win32Window::bringToTop() { BringWindowToTop(hwnd_); }
+// BringWindowToTop would activate the window: the keys would leave the
+// program the user is typing in.
+void Win32Window::bringToTop() {
+    SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
 
 void Win32Window::makeTopmost() {
     SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
