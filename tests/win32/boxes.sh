@@ -11,7 +11,6 @@ set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=tests/win32/lib.sh
 source "$here/lib.sh"
-root=$NW_ROOT
 nw_dirs "$@"
 # Its program is also started as AÉ.exe: any .exe's windows are its.
 NW_PROGRAM_CLASS='[^.]*\.exe'
@@ -22,15 +21,7 @@ exe=$NW_RUN_DIR/namewheel.exe
 
 work=$TEST_TMP
 
-case $(file -b "$exe") in
-    *x86-64*) compiler=x86_64-w64-mingw32-g++-posix ;;
-    *) compiler=i686-w64-mingw32-g++-posix ;;
-esac
-if ! "$compiler" -std=c++20 -O2 -municode -static -s "$here/boxinfo.cpp" "$root/common/text.cpp" -I"$root" -o "$work/boxinfo.exe" -lgdi32 -luser32 \
-    >"$work/boxinfo.log" 2>&1; then
-    cat "$work/boxinfo.log"
-    die "cannot build boxinfo.exe with $compiler"
-fi
+nw_helper "$here/boxinfo.cpp" "$work"
 
 # The boxes that are up: caption<TAB>text<TAB>icon<TAB>buttons, one a line.
 boxes() {
