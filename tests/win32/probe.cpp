@@ -62,6 +62,20 @@ HWND DrawWindow() {
     return nullptr;
 }
 
+std::wstring TextOf(HWND hwnd) {
+    wchar_t text[256] = {};
+    GetWindowTextW(hwnd, text, 256);
+    return text;
+}
+
+std::string Utf8(const std::wstring& text) {
+    std::string bytes(text.size() * 4, '\0');
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                           static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return bytes;
+}
+
 std::string Rect(const RECT& r) {
     char text[64];
     std::snprintf(text, sizeof text, "%ld %ld %ld %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
@@ -85,7 +99,7 @@ bool WriteWhole(const std::wstring& path, const std::string& text) {
 
 // One line a window: "window layered|framed L T W H CLIENT-L CLIENT-T
 // CLIENT-W CLIENT-H" (the outer rectangle, then the client area's, on the
-// screen), then a line per control: "control CLASS L T W H" in client
+// screen), then a line per control: "control CLASS L T W H TEXT" in client
 // coordinates.
 std::string DescribeWindows() {
     std::string text;
@@ -104,7 +118,8 @@ std::string DescribeWindows() {
             GetWindowRect(child, &box);
             OffsetRect(&box, -origin.x, -origin.y);
             std::wstring name = ClassOf(child);
-            text += "control " + std::string(name.begin(), name.end()) + " " + Rect(box) + "\n";
+            text += "control " + std::string(name.begin(), name.end()) + " " + Rect(box) + " " + Utf8(TextOf(child)) +
+                    "\n";
         }
     }
     return text;

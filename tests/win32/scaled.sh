@@ -47,9 +47,10 @@ near() { (($1 - $2 <= 1 && $2 - $1 <= 1)); }
 
 # read_windows: the program's windows from the probe: DRAW=(kind L T W H
 # client-L client-T client-W client-H) on the screen, LABEL=(L T W H) and
-# BUTTON=(L T W H) in client coordinates, BADGE=(L T W H) when it is up.
+# BUTTON=(L T W H) in client coordinates, BUTTON_TEXT, BADGE=(L T W H) when it
+# is up.
 read_windows() {
-    DRAW=() LABEL=() BUTTON=() BADGE=()
+    DRAW=() LABEL=() BUTTON=() BADGE=() BUTTON_TEXT=
     rm -f "$work/windows.txt"
     probe windows windows.txt
     local kind rest current=
@@ -64,8 +65,8 @@ read_windows() {
                 [[ $current == framed ]] || continue
                 read -ra fields <<<"$rest"
                 case ${fields[0]} in
-                    Static) LABEL=("${fields[@]:1}") ;;
-                    Button) BUTTON=("${fields[@]:1}") ;;
+                    Static) LABEL=("${fields[@]:1:4}") ;;
+                    Button) BUTTON=("${fields[@]:1:4}") BUTTON_TEXT=${fields[5]:-} ;;
                 esac
                 ;;
         esac
@@ -134,9 +135,25 @@ check_layout() {
     fi
 }
 
-# press: a click in the middle of the button, where the probe says it is.
+# press CAPTION: a click in the middle of the button, where the probe says it
+# is; then the button reads CAPTION.
 press() {
-    xdotool mousemove $((DRAW[5] + BUTTON[0] + BUTTON[2] / 2)) $((DRAW[6] + BUTTON[1] + BUTTON[3] / 2)) click 1
+    local x=$((DRAW[5] + BUTTON[0] + BUTTON[2] / 2)) y=$((DRAW[6] + BUTTON[1] + BUTTON[3] / 2))
+    xdotool mousemove "$x" "$y" click 1
+    button_reads() { read_windows && [[ $BUTTON_TEXT == "$1" ]]; }
+    wait_until 5 button_reads "$1" && return 0
+    note "after a click at $x,$y the button reads '$BUTTON_TEXT', not '$1' (program running:" \
+        "$(app_running && echo yes || echo no); windows: $(tr '\n' '|' <"$work/windows.txt" 2>/dev/null))"
+    return 1
+}
+
+# The running time in the draw window's caption, in seconds.
+caption_seconds() {
+    local time h m sec
+    time=$(xdotool getwindowname "$MAIN" 2>/dev/null | sed -n 's/.*(\([0-9]*\):\([0-9][0-9]\):\([0-9][0-9]\))$/\1 \2 \3/p')
+    [[ -n $time ]] || return 1
+    read -r h m sec <<<"$time"
+    echo $((10#$h * 3600 + 10#$m * 60 + 10#$sec))
 }
 
 cover_state() { sed -n "s/^$1 //p" "$work/cover.txt" 2>/dev/null; }
@@ -155,8 +172,9 @@ cover_the_corner() {
     rm -f "$work/cover.txt"
     background "$work/cover.log" bash -c "cd '$work' && exec '$NW_WINE_LOADER' probe.exe cover cover.txt ${DRAW[1]} ${DRAW[2]} ${DRAW[3]} ${DRAW[4]}"
     COVER_PID=$BG_PID
-    local started
+    local started start_seconds
     started=$(now_ms)
+    start_seconds=$(caption_seconds) || { fail "no running time in the caption: $(xdotool getwindowname "$MAIN")"; return; }
     wait_until 10 cover_says focus yes || { fail "the other program's window did not get the keyboard"; return; }
     if wait_until 7 cover_says draw above; then
         pass "another program's topmost window over the corner: the draw window is above it again after $(($(now_ms) - started)) ms"
@@ -167,10 +185,11 @@ cover_the_corner() {
     face=$(pixel $((DRAW[5] + 4)) $((DRAW[6] + 4)))
     [[ $face != "#00A000" ]] && pass "and shows there ($face at the client area's corner)" ||
         fail "the screen still shows the other program's window over the draw window"
-    # Six ticks: a fifth one has come.
-    sleep 6
+    # Five ticks on from the cover's start, by the caption: a fifth one has come.
+    five_ticks_on() { local now; now=$(caption_seconds) && ((now >= start_seconds + 5)); }
+    wait_until 10 five_ticks_on || fail "the caption did not count five ticks on ($(xdotool getwindowname "$MAIN"))"
     if cover_says focus yes && cover_says lost-focus no; then
-        pass "the other program keeps the keyboard six ticks on"
+        pass "the other program keeps the keyboard five ticks on"
     else
         fail "the other program lost the keyboard (focus $(cover_state focus), lost once: $(cover_state lost-focus))"
     fi
@@ -225,9 +244,8 @@ for DPI in 96 120 144 192; do
         DPI=96
     fi
 
-    press
-    sleep 1
-    press
+    press 停止转动
+    press 开始转动
     drawn() { [[ $(sqlite3 "$run/cs.db" 'select total(c) from cs' 2>/dev/null) == 1.0 ]]; }
     check "$what: two presses on the button record one draw" wait_until 10 drawn
 
