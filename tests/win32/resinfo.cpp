@@ -45,8 +45,9 @@ std::string PngResource(HMODULE module, const wchar_t* name) {
     if (!signature) return label + " not png " + std::to_string(length);
     // The IHDR chunk: width and height, big-endian, at bytes 16 and 20.
     const auto word = [bytes](int at) {
-        return (unsigned long)bytes[at] << 24 | (unsigned long)bytes[at + 1] << 16 | (unsigned long)bytes[at + 2] << 8 |
-               bytes[at + 3];
+        unsigned long value = 0;
+        for (int i = 0; i < 4; ++i) value = value << 8 | bytes[at + i];
+        return value;
     };
     return label + " png " + std::to_string(word(16)) + "x" + std::to_string(word(20)) + " " + std::to_string(length);
 }
