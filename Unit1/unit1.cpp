@@ -117,11 +117,13 @@ bool TForm1::Showing() const { return window_->isShowing(); }
 
 // Flush with the right edge of the primary screen, the bottom 50 pixels above
 // its bottom edge, by the outer size. With a second screen the primary one
-// may start anywhere: the corner is its own.
+// may start anywhere: the corner is its own. The 50 are the layout's: on a
+// scaled screen they keep the window clear of a taskbar scaled alike.
 void TForm1::PlaceAtCorner() {
     const platform::Rect screen = desktop_.primaryScreen();
     placedOn_ = screen;
-    window_->moveTo(screen.left + screen.width - Width(), screen.top + screen.height - Height() - 50);
+    const int gap = ScaledPixels(50, desktop_.layoutScale());
+    window_->moveTo(screen.left + screen.width - Width(), screen.top + screen.height - Height() - gap);
 }
 
 // A screen was plugged in or out, or another one made primary, since the

@@ -19,8 +19,11 @@ public:
     void FormMouseDown(platform::MouseButton button, int x, int y);
     void FormClick();
 
+    // What a picture resource's twin drawn at twice the size adds to its name.
+    static constexpr char16_t kTwiceTheSize[] = u"_2X";
     // Applies the image resource resName of type resType from the module
-    // instance (0: this executable) to form.
+    // instance (0: this executable) to form; on a scaled screen, its twin
+    // where there is one.
     static void YXForm_FromResource(TForm2& form, const std::u16string& resName, const std::u16string& resType,
                                     std::uintptr_t instance);
     static void YXForm_FromFile(TForm2& form, const std::filesystem::path& fileName);
@@ -39,3 +42,6 @@ private:
 
 // Each colour channel times alpha / 255, rounded to nearest.
 platform::PremultipliedBitmap Premultiply(const platform::Image& image);
+
+// The image at another size, smooth and without fringes at transparent edges.
+platform::Image Resampled(const platform::Image& image, int width, int height);

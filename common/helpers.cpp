@@ -1,6 +1,7 @@
 #include "common/helpers.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <random>
 
@@ -13,6 +14,8 @@ std::u16string SecondsToHMS(int seconds) {
                   seconds % 60);
     return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
 }
+
+int ScaledPixels(int pixels, double scale) { return static_cast<int>(std::lround(pixels * scale)); }
 
 bool OpenInShell(const std::u16string& target, const std::u16string& parameters, int showCommand) {
     const std::size_t cut = target.find_last_of(u"\\:");

@@ -8,6 +8,9 @@ std::u16string SecondsToHMS(int seconds);
 
 inline constexpr int kShowNormal = 1;
 
+// Pixels of the layouts (96 DPI) at the screen's scale, to the nearest one.
+int ScaledPixels(int pixels, double scale);
+
 // Asks the desktop shell to perform its default action on target (a URL opens
 // in the browser), working in the directory part of target. True on success;
 // never shows a message.

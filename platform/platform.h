@@ -78,7 +78,8 @@ public:
     virtual void showPassively() = 0;
     virtual void hide() = 0;
     virtual bool isShowing() const = 0;
-    // Top of the stacking order (BringWindowToTop).
+    // Top of the stacking order (of the topmost windows, for a topmost one),
+    // without activating it: the program the user types in keeps the keys.
     virtual void bringToTop() = 0;
     // Topmost, without moving, sizing or activating it, and without a flicker.
     virtual void makeTopmost() = 0;
@@ -134,6 +135,11 @@ public:
     // The primary monitor's full area, taskbar included, in the coordinates
     // windows are placed in: with a second screen it need not start at 0,0.
     virtual Rect primaryScreen() const = 0;
+    // How many of the units windows are measured in here (primaryScreen,
+    // outerRect, moveTo, resize, images) one pixel of the layouts makes on the
+    // primary monitor; the layouts are drawn at 96 DPI. 1.5 on a Windows screen
+    // of 144 DPI; 1 where the desktop scales the program's windows itself.
+    virtual double layoutScale() const = 0;
 
     // Runs every window message that is waiting, then returns.
     virtual void processMessages() = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws the program icon: a round amber badge bearing 轉 in blue, 48 x 48 with
 # alpha. Drawn at four times the size and scaled down, so the edge is smooth.
-# Writes icon.png (window and tray icon), badge.png (the floating badge) and
+# Writes icon.png (window and tray icon), badge.png (the floating badge),
+# badge@2x.png (the badge for scaled screens, 96 x 96, brought to the scale) and
 # namewheel.ico (the Windows executable's icon) beside this script.
 # Needs ImageMagick and fonts-wqy-microhei.
 set -euo pipefail
@@ -25,4 +26,5 @@ convert "$work/badge.png" \
   "$work/big.png"
 convert "$work/big.png" -filter Lanczos -resize 48x48 -depth 8 -define png:color-type=6 "$here/icon.png"
 cp "$here/icon.png" "$here/badge.png"
+convert "$work/big.png" -filter Lanczos -resize 96x96 -depth 8 -define png:color-type=6 "$here/badge@2x.png"
 convert "$here/icon.png" \( -clone 0 -resize 32x32 \) \( -clone 0 -resize 16x16 \) "$here/namewheel.ico"

@@ -27,6 +27,8 @@ public:
 
     std::unique_ptr<Window> createWindow(const layout::Form& form) override;
     Rect primaryScreen() const override;
+    // Qt measures windows in logical pixels, which are the layouts' own.
+    double layoutScale() const override { return 1.0; }
     void processMessages() override;
     void pause(int milliseconds) override;
     void setFinePauses(bool on) override;

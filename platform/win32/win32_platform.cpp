@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <stdexcept>
 
+#include "platform/win32/win32_dpi.h"
 #include "platform/win32/win32_window.h"
 
 namespace platform::win32 {
@@ -89,6 +90,8 @@ std::unique_ptr<Window> Win32Platform::createWindow(const layout::Form& form) {
 Rect Win32Platform::primaryScreen() const {
     return Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
 }
+
+double Win32Platform::layoutScale() const { return static_cast<double>(PrimaryScreenDpi()) / kLayoutDpi; }
 
 void Win32Platform::keepException(std::exception_ptr error) {
     if (!kept_) kept_ = std::move(error);

@@ -32,6 +32,8 @@ public:
 
     std::unique_ptr<Window> createWindow(const layout::Form& form) override;
     Rect primaryScreen() const override;
+    // The primary monitor's DPI over 96: windows are measured in its pixels.
+    double layoutScale() const override;
     void processMessages() override;
     void pause(int milliseconds) override;
     void setFinePauses(bool on) override;

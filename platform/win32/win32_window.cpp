@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <stdexcept>
 
+#include "common/helpers.h"
+#include "platform/win32/win32_dpi.h"
 #include "resources/layout.h"
 
 namespace platform::win32 {
@@ -67,23 +69,27 @@ Styles StylesOf(const layout::Form& form) {
     return styles;
 }
 
+// The layout's pixels at dpi.
+int Scaled(int pixels, UINT dpi) { return ScaledPixels(pixels, static_cast<double>(dpi) / kLayoutDpi); }
+
 }  // namespace
 
-HFONT CreateLayoutFont(const layout::Font& font) {
+FontHandle CreateLayoutFont(const layout::Font& font, UINT dpi) {
     const std::wstring face = WideOf(font.face);
     // A negative height asks for the character height, without the internal leading.
-    return CreateFontW(-font.pixelHeight, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                       static_cast<DWORD>(font.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+    return FontHandle(CreateFontW(-Scaled(font.pixelHeight, dpi), 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE,
+                                  FALSE, FALSE, static_cast<DWORD>(font.charset), OUT_DEFAULT_PRECIS,
+                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str()));
 }
 
 // ---- controls ----
 
-Win32Control::Win32Control(HWND hwnd, bool button, COLORREF colour, HFONT font)
-    : hwnd_(hwnd), button_(button), colour_(colour), font_(font) {}
+Win32Control::Win32Control(HWND hwnd, bool button, COLORREF colour) : hwnd_(hwnd), button_(button), colour_(colour) {}
 
-Win32Control::~Win32Control() {
-    if (font_ != nullptr) DeleteObject(font_);
+void Win32Control::setFont(FontHandle font) {
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    // The old font is deleted only now that the control no longer draws with it.
+    font_ = std::move(font);
 }
 
 void Win32Control::setText(const std::u16string& text) { SetWindowTextW(hwnd_, Wide(text)); }
@@ -116,19 +122,17 @@ void Win32Window::RegisterFormClass(HINSTANCE instance) {
 }
 
 Win32Window::Win32Window(const layout::Form& form, Win32Platform& desktop, bool mainWindow)
-    : desktop_(desktop), main_(mainWindow) {
+    : form_(form), desktop_(desktop), main_(mainWindow) {
     RegisterFormClass(desktop.instance());
     const Styles styles = StylesOf(form);
-    RECT outer{0, 0, form.clientWidth, form.clientHeight};
-    AdjustWindowRectEx(&outer, styles.style, FALSE, styles.exStyle);
+    style_ = styles.style;
+    exStyle_ = styles.exStyle;
     const std::wstring caption = WideOf(form.caption);
     // Placed by the program: its creation handler moves it before it is shown.
-    hwnd_ = CreateWindowExW(styles.exStyle, kFormClass, caption.c_str(), styles.style, 0, 0,
-                            outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
+    // Sized below, at the DPI of the monitor it is made on.
+    hwnd_ = CreateWindowExW(styles.exStyle, kFormClass, caption.c_str(), styles.style, 0, 0, 0, 0, nullptr, nullptr,
                             desktop.instance(), this);
     if (hwnd_ == nullptr) throw std::runtime_error("无法建立窗口（CreateWindowExW 失败）");
-    font_ = CreateLayoutFont(form.font);
-    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
     int id = kFirstControlId;
     int firstTab = -1;
@@ -142,20 +146,21 @@ Win32Window::Win32Window(const layout::Form& form, Win32Platform& desktop, bool 
             style |= SS_NOPREFIX | SS_CENTERIMAGE | (element.centred ? SS_CENTER : SS_LEFT);
         }
         const std::wstring text = WideOf(element.text);
-        HWND child = CreateWindowExW(0, button ? L"BUTTON" : L"STATIC", text.c_str(), style, element.left,
-                                     element.top, element.width, element.height, hwnd_,
+        HWND child = CreateWindowExW(0, button ? L"BUTTON" : L"STATIC", text.c_str(), style, 0, 0, 0, 0, hwnd_,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)), desktop.instance(),
                                      nullptr);
         if (child == nullptr) throw std::runtime_error("无法建立窗口上的控件（CreateWindowExW 失败）");
-        HFONT font = CreateLayoutFont(element.font);
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         controls_.emplace(std::string(element.name),
-                          std::make_unique<Win32Control>(child, button, ToColorRef(element.font.colour), font));
+                          std::make_unique<Win32Control>(child, button, ToColorRef(element.font.colour)));
         if (element.tabOrder >= 0 && (firstTab < 0 || element.tabOrder < firstTab)) {
             firstTab = element.tabOrder;
             firstTabStop_ = child;
         }
     }
+    const UINT dpi = WindowDpi(hwnd_);
+    const SIZE outer = outerSize(dpi);
+    SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    layOut(dpi);
 }
 
 Win32Window::~Win32Window() {
@@ -163,8 +168,26 @@ Win32Window::~Win32Window() {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
     }
-    controls_.clear();
-    if (font_ != nullptr) DeleteObject(font_);
+}
+
+bool Win32Window::isLayered() const { return (GetWindowLongW(hwnd_, GWL_EXSTYLE) & WS_EX_LAYERED) != 0; }
+
+SIZE Win32Window::outerSize(UINT dpi) const {
+    return OuterSize(SIZE{Scaled(form_.clientWidth, dpi), Scaled(form_.clientHeight, dpi)}, style_, exStyle_, dpi);
+}
+
+void Win32Window::layOut(UINT dpi) {
+    font_ = CreateLayoutFont(form_.font, dpi);
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    for (const layout::Element& element : form_.elements) {
+        Win32Control& control = *controls_.at(std::string(element.name));
+        // By the edges, so that neighbours stay neighbours whatever the rounding.
+        const int left = Scaled(element.left, dpi);
+        const int top = Scaled(element.top, dpi);
+        MoveWindow(control.hwnd(), left, top, Scaled(element.left + element.width, dpi) - left,
+                   Scaled(element.top + element.height, dpi) - top, TRUE);
+        control.setFont(CreateLayoutFont(element.font, dpi));
+    }
 }
 
 LRESULT CALLBACK Win32Window::FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -173,6 +196,7 @@ LRESULT CALLBACK Win32Window::FormProc(HWND hwnd, UINT message, WPARAM wParam, L
         auto* self = static_cast<Win32Window*>(create->lpCreateParams);
         self->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        ScaleCaptionAndFrame(hwnd);
     }
     auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -243,6 +267,26 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             break;
+        // A window shaped by a picture keeps the picture's size until it gets
+        // another; the others are laid out anew at the monitor's scale.
+        case kGetDpiScaledSizeMessage:
+            // Before a move to a monitor of another scale: the size there.
+            if (!isLayered()) {
+                *reinterpret_cast<SIZE*>(lParam) = outerSize(static_cast<UINT>(wParam));
+                return TRUE;
+            }
+            break;
+        case kDpiChangedMessage:
+            if (!isLayered()) {
+                const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+                const UINT dpi = HIWORD(wParam);
+                const SIZE outer = outerSize(dpi);
+                SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, outer.cx, outer.cy,
+                             SWP_NOZORDER | SWP_NOACTIVATE);
+                layOut(dpi);
+                return 0;
+            }
+            break;
         case WM_CONTEXTMENU:
             // Without a notification area the menu would be out of reach: it opens here instead.
             if (main_ && !desktop_.trayAvailable()) {
@@ -287,7 +331,11 @@ void Win32Window::hide() { ShowWindow(hwnd_, SW_HIDE); }
 
 bool Win32Window::isShowing() const { return IsWindowVisible(hwnd_) != FALSE; }
 
-void Win32Window::bringToTop() { BringWindowToTop(hwnd_); }
+// BringWindowToTop would activate the window: the keys would leave the
+// program the user is typing in.
+void Win32Window::bringToTop() {
+    SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
 
 void Win32Window::makeTopmost() {
     SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "platform/win32/win32_platform.h"
 
@@ -19,10 +20,15 @@ namespace platform::win32 {
 // The class name of every top-level window the layer makes.
 inline constexpr wchar_t kFormClass[] = L"NamewheelForm";
 
+// A GDI font, deleted with its owner.
+struct FontDeleter {
+    void operator()(HFONT font) const { DeleteObject(font); }
+};
+using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
 class Win32Control : public Control {
 public:
-    Win32Control(HWND hwnd, bool button, COLORREF colour, HFONT font);
-    ~Win32Control() override;
+    Win32Control(HWND hwnd, bool button, COLORREF colour);
     Win32Control(const Win32Control&) = delete;
     Win32Control& operator=(const Win32Control&) = delete;
 
@@ -34,12 +40,14 @@ public:
     bool isButton() const { return button_; }
     COLORREF colour() const { return colour_; }
     void click() const;
+    // The control draws with font from now on, and keeps it.
+    void setFont(FontHandle font);
 
 private:
     HWND hwnd_;
     bool button_;
     COLORREF colour_;
-    HFONT font_;
+    FontHandle font_;
     Handler click_;
 };
 
@@ -78,17 +86,26 @@ private:
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     const Win32Control* controlOf(HWND child) const;
+    bool isLayered() const;
+    // The outer size of the layout's client area at dpi.
+    SIZE outerSize(UINT dpi) const;
+    // The controls' places and every font, scaled from the layout's 96 DPI to dpi.
+    void layOut(UINT dpi);
 
+    const layout::Form& form_;
     Win32Platform& desktop_;
     bool main_;
+    DWORD style_ = 0;
+    DWORD exStyle_ = 0;
     HWND hwnd_ = nullptr;
-    HFONT font_ = nullptr;
+    FontHandle font_;
     HWND firstTabStop_ = nullptr;
     std::map<std::string, std::unique_ptr<Win32Control>, std::less<>> controls_;
     Handler click_;
     std::function<void(MouseButton, int, int)> mouseDown_;
 };
 
-HFONT CreateLayoutFont(const layout::Font& font);
+// The layout's font at dpi.
+FontHandle CreateLayoutFont(const layout::Font& font, UINT dpi);
 
 }  // namespace platform::win32

@@ -49,6 +49,16 @@ TEST_F(StartupTest, PlacesAtTheCornerOfThePrimaryScreenWhereverItStarts) {
     EXPECT_EQ(Window1().outerRect(), (platform::Rect{1024 + 1920 - 480, 312 + 1080 - 190 - 50, 480, 190}));
 }
 
+TEST_F(StartupTest, OnAScaledScreenTheFiftyPixelsAreScaledToo) {
+    // A Windows screen of 192 DPI: windows are measured in device pixels.
+    desktop->scale = 2.0;
+    desktop->screen = platform::Rect{0, 0, 3840, 2160};
+    Start();
+    Window1().setRect(platform::Rect{0, 0, 960, 340});
+    Window1().frameKnown();
+    EXPECT_EQ(Window1().outerRect(), (platform::Rect{3840 - 960, 2160 - 340 - 100, 960, 340}));
+}
+
 TEST_F(StartupTest, WithNeitherFileAnEmptyStore) {
     Start();
     EXPECT_EQ(Stored(), Rows{});
@@ -499,6 +509,21 @@ TEST_F(TimerTest, TheMenuShowsTheWindowOnTheScreenPluggedInSinceTheLastTick) {
     desktop->log.clear();
     desktop->choose(u"显示大转盘(&S)");
     EXPECT_EQ(desktop->log, (std::vector<std::string>{"move Form1 890,542", "show Form1", "hide Form2"}));
+}
+
+TEST_F(TimerTest, OnAScaledScreenTheBadgeIsDrawnFromItsTwiceTheSizeTwin) {
+    desktop->scale = 1.5;
+    desktop->badgeTwinImage = platform::Image{96, 96, std::vector<std::uint32_t>(96 * 96, 0xFF1565C0)};
+    Start();
+    Window1().show();
+    Window1().setRect(platform::Rect{1200, 700, 714, 286});
+    desktop->log.clear();
+    for (int i = 0; i < 11; ++i) desktop->tick();
+    EXPECT_EQ(desktop->logged("resource"), std::vector<std::string>{"resource EXEFILE/PNG_2X"});
+    EXPECT_EQ(desktop->logged("layered"), std::vector<std::string>{"layered Form2 72x72"});
+    // Flush with the right edge, at the middle of the draw window's height.
+    EXPECT_EQ(Window2().outerRect(), (platform::Rect{1920 - 72, 700 + 143, 72, 72}));
+    EXPECT_EQ(Window2().layeredImage().pixels, std::vector<std::uint32_t>(72 * 72, 0xFF1565C0));
 }
 
 TEST_F(TimerTest, TheShowingPeriodTicksTheCaptionAndReassertsTopmost) {

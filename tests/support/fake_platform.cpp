@@ -154,11 +154,15 @@ bool FakePlatform::shellOpen(const std::u16string& target, const std::u16string&
 std::optional<std::vector<std::uint8_t>> FakePlatform::resource(const std::u16string& name, const std::u16string& type) {
     record("resource " + Utf8(type) + "/" + Utf8(name));
     if (name == u"PNG" && type == u"EXEFILE") return std::vector<std::uint8_t>{0x89, 'P', 'N', 'G'};
+    if (name == u"PNG_2X" && type == u"EXEFILE" && badgeTwinImage) {
+        return std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', '2'};
+    }
     return std::nullopt;
 }
 
 std::optional<platform::Image> FakePlatform::decodeImage(const std::vector<std::uint8_t>& bytes) {
     if (bytes.size() < 4 || bytes[1] != 'P') return std::nullopt;
+    if (bytes.size() == 5 && badgeTwinImage) return *badgeTwinImage;
     return badgeImage;
 }
 

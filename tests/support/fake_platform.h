@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,7 @@ public:
 
     std::unique_ptr<platform::Window> createWindow(const layout::Form& form) override;
     platform::Rect primaryScreen() const override { return screen; }
+    double layoutScale() const override { return scale; }
     void processMessages() override;
     void pause(int milliseconds) override;
     void setFinePauses(bool on) override;
@@ -119,7 +121,10 @@ public:
     bool shellResult = true;
     // The primary screen's full area; anywhere, as on a desktop with a second screen.
     platform::Rect screen{0, 0, 1920, 1080};
+    double scale = 1.0;
     platform::Image badgeImage;
+    // The badge picture drawn at twice the size (resource PNG_2X), where there is one.
+    std::optional<platform::Image> badgeTwinImage;
 
     // The texts of the boxes shown, with their captions: "提示: 已清除记录".
     std::vector<std::u16string> boxes;

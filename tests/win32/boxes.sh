@@ -11,7 +11,6 @@ set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=tests/win32/lib.sh
 source "$here/lib.sh"
-root=$NW_ROOT
 nw_dirs "$@"
 # Its program is also started as AÉ.exe: any .exe's windows are its.
 NW_PROGRAM_CLASS='[^.]*\.exe'

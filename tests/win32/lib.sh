@@ -126,6 +126,22 @@ nw_prefix() {
     echo "$version" >"$stamp"
 }
 
+# nw_dpi DPI: the DPI Wine tells the programs started from now on (LogPixels:
+# 96, 120, 144, 192…). Each Wine process reads it once, when it starts; those
+# that run already (Wine's own desktop) keep theirs, which a DPI-aware program
+# never asks for: no restart of the prefix is needed. The prefix remembers a
+# DPI other than 96 until it is set back: a run cut short is put right by the
+# next nw_setup.
+nw_dpi() {
+    local mark=$WINEPREFIX/.namewheel-dpi
+    [[ $(cat "$mark" 2>/dev/null || echo 96) == "$1" ]] && return 0
+    echo "$1" >"$mark"
+    nw_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1 ||
+        die "cannot set LogPixels to $1"
+    [[ $1 == 96 ]] && rm -f "$mark"
+    return 0
+}
+
 # Everything the tests need: tools, the Wine and its build, cache, locale,
 # prefix, a temporary folder (TEST_TMP), an X server of 1280 x 1024, and the
 # clean-up at exit.
@@ -139,6 +155,7 @@ nw_setup() {
     start_x 1280x1024
     nw_locale "$NW_CACHE"
     nw_prefix "$NW_CACHE"
+    nw_dpi 96
 }
 
 # nw_start DIR NAME.exe: the program, started in DIR by the chosen Wine: APP_PID.

@@ -1,6 +1,7 @@
 // Prints what Windows reads from an executable's resources, one fact a line:
 // the version resource (fixed block, translation, strings), the icon, the
-// badge picture and the manifest. The Wine tests compare the lines.
+// badge pictures and the manifest (with the DPI awareness it declares). The
+// Wine tests compare the lines.
 //   resinfo.exe FILE.exe OUT.txt   (UTF-8 text)
 
 #include <windows.h>
@@ -16,6 +17,39 @@ namespace {
 
 std::string Utf8(const wchar_t* text) {
     return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), std::wcslen(text)));
+}
+
+// The text of the first element named name in an XML text, or "none".
+std::string ElementText(const std::string& xml, const std::string& name) {
+    std::size_t open = xml.find("<" + name);
+    // Not an element whose name only starts so (dpiAware, dpiAwareness).
+    while (open != std::string::npos && open + name.size() + 1 < xml.size() &&
+           std::string(" \t\r\n>/").find(xml[open + name.size() + 1]) == std::string::npos) {
+        open = xml.find("<" + name, open + 1);
+    }
+    if (open == std::string::npos) return "none";
+    const std::size_t start = xml.find('>', open);
+    const std::size_t end = xml.find("</" + name, open);
+    if (start == std::string::npos || end == std::string::npos || end < start) return "none";
+    return xml.substr(start + 1, end - start - 1);
+}
+
+// A PNG resource: its signature, the size in its header, and its length.
+std::string PngResource(HMODULE module, const wchar_t* name) {
+    const std::string label = "resource EXEFILE/" + Utf8(name);
+    HRSRC png = FindResourceW(module, name, L"EXEFILE");
+    if (png == nullptr) return label + " missing";
+    const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(module, png)));
+    const DWORD length = SizeofResource(module, png);
+    const bool signature = bytes != nullptr && length > 24 && bytes[1] == 'P' && bytes[2] == 'N' && bytes[3] == 'G';
+    if (!signature) return label + " not png " + std::to_string(length);
+    // The IHDR chunk: width and height, big-endian, at bytes 16 and 20.
+    const auto word = [bytes](int at) {
+        unsigned long value = 0;
+        for (int i = 0; i < 4; ++i) value = value << 8 | bytes[at + i];
+        return value;
+    };
+    return label + " png " + std::to_string(word(16)) + "x" + std::to_string(word(20)) + " " + std::to_string(length);
 }
 
 std::string Quad(DWORD high, DWORD low) {
@@ -102,17 +136,8 @@ int wmain(int argc, wchar_t* argv[]) {
         if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
         if (icon != nullptr) DestroyIcon(icon);
 
-        HRSRC png = FindResourceW(module, L"PNG", L"EXEFILE");
-        if (png != nullptr) {
-            const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(module, png)));
-            const DWORD length = SizeofResource(module, png);
-            const bool signature = bytes != nullptr && length > 8 && bytes[1] == 'P' && bytes[2] == 'N' &&
-                                   bytes[3] == 'G';
-            line(std::string("resource EXEFILE/PNG ") + (signature ? "png" : "not png") + " " +
-                 std::to_string(length));
-        } else {
-            line("resource EXEFILE/PNG missing");
-        }
+        line(PngResource(module, L"PNG"));
+        line(PngResource(module, L"PNG_2X"));
 
         HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
         if (manifest != nullptr) {
@@ -123,10 +148,8 @@ int wmain(int argc, wchar_t* argv[]) {
                                                                                                             : "no"));
             line(std::string("manifest asInvoker ") +
                  (text.find("level=\"asInvoker\" uiAccess=\"false\"") != std::string::npos ? "yes" : "no"));
-            line(std::string("manifest dpiAware ") +
-                 (text.find("dpiAware") != std::string::npos || text.find("dpiAwareness") != std::string::npos
-                      ? "yes"
-                      : "no"));
+            line("manifest dpiAware " + ElementText(text, "dpiAware"));
+            line("manifest dpiAwareness " + ElementText(text, "dpiAwareness"));
         } else {
             line("manifest missing");
         }

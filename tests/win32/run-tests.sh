@@ -65,13 +65,15 @@ string OriginalFilename=
 string ProductName=
 string ProductVersion=1.0.0.0
 icon MAINICON 48x48 32 bits
-resource EXEFILE/PNG png '"$(stat -c %s "$root/resources/badge.png")"'
+resource EXEFILE/PNG png 48x48 '"$(stat -c %s "$root/resources/badge.png")"'
+resource EXEFILE/PNG_2X png 96x96 '"$(stat -c %s "$root/resources/badge@2x.png")"'
 manifest common-controls-6 yes
 manifest asInvoker yes
-manifest dpiAware no'
+manifest dpiAware true/pm
+manifest dpiAwareness PerMonitorV2, PerMonitor'
 actual_resources=$(cat "$work/resinfo.txt" 2>/dev/null)
 if [[ $actual_resources == "$expected_resources" ]]; then
-    pass "version resource 2.0.0.0 (product 2.0.0.0 / \"1.0.0.0\", 0804 cp 936), icon, badge, manifest"
+    pass "version resource 2.0.0.0 (product 2.0.0.0 / \"1.0.0.0\", 0804 cp 936), icon, badge and its 2x twin, manifest (DPI aware: true/pm; PerMonitorV2, PerMonitor)"
 else
     fail "resources differ:"
     diff <(echo "$expected_resources") <(echo "$actual_resources") | sed 's/^/    /'
