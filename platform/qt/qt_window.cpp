@@ -23,6 +23,7 @@
 
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/x11_frame.h"
+#include "platform/qt/x11_stacking.h"
 #include "resources/layout.h"
 
 namespace platform::qt {
@@ -124,6 +125,13 @@ Qt::WindowFlags FlagsOf(const layout::Form& form) {
         flags = Qt::FramelessWindowHint | (form.taskbarButton ? Qt::Window : Qt::Tool);
     }
     if (form.topmost) flags |= Qt::WindowStaysOnTopHint;
+    // A focused full-screen window may cover every managed window kept on
+    // top: on X11 a topmost window without a frame or a taskbar button (the
+    // badge) is one no window manager stacks, above them all.
+    if (!form.bordered && !form.taskbarButton && form.topmost &&
+        QGuiApplication::platformName() == QLatin1String("xcb")) {
+        flags |= Qt::BypassWindowManagerHint;
+    }
     return flags;
 }
 
@@ -389,10 +397,49 @@ bool FocusIsOurs() {
 }  // namespace
 
 void QtWindow::showAndRaise(bool activate) {
-    if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    if (!widget_->isVisible()) {
+        widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+        // The attribute reaches the native window only when that is made;
+        // Qt reads this property on every show after. Left as it was, a
+        // window first shown by a click would ask for the focus on each
+        // show of the timer, and xfwm4 gives it.
+        if (QWindow* window = widget_->windowHandle()) window->setProperty("_q_showWithoutActivating", !activate);
+        transientFor_ = 0;  // Qt's show drops it
+    }
     widget_->show();
+    keepAboveFullScreen();
+    if (activate) {
+        widget_->raise();
+        widget_->activateWindow();
+    } else {
+        raiseUnasked();
+    }
+}
+
+// xfwm4 takes a program's raise for a wish to be activated (when it last
+// raised another window): a raise nobody asked for just now is made only
+// where another program's window lies over this one. The badge's raise goes
+// to no window manager.
+void QtWindow::raiseUnasked() {
+    QWindow* window = widget_->windowHandle();
+    if (window != nullptr && !(widget_->windowFlags() & Qt::BypassWindowManagerHint) &&
+        !CoveredByAnotherProgram(*window)) {
+        return;
+    }
     widget_->raise();
-    if (activate) widget_->activateWindow();
+}
+
+// Over a slideshow (a focused full-screen window, which openbox and KWin
+// put above the windows kept on top) a framed window belongs to it for as
+// long as it is shown there: kept above it, without the focus. The badge
+// needs none of it: no window manager stacks it.
+void QtWindow::keepAboveFullScreen() {
+    QWindow* window = widget_->windowHandle();
+    if (window == nullptr || (widget_->windowFlags() & Qt::BypassWindowManagerHint)) return;
+    const std::uint32_t owner = FullScreenWindowOver(*window);
+    if (owner == transientFor_) return;
+    SetTransientFor(*window, owner);
+    transientFor_ = owner;
 }
 
 // A box or dialog of ours waiting for an answer keeps the focus.
@@ -402,13 +449,19 @@ void QtWindow::show() { showAndRaise(QApplication::activeModalWidget() == nullpt
 // program's own windows, never from the program the user is typing in.
 void QtWindow::showPassively() { showAndRaise(QApplication::activeModalWidget() == nullptr && FocusIsOurs()); }
 
-void QtWindow::hide() { widget_->hide(); }
+void QtWindow::hide() {
+    widget_->hide();
+    if (transientFor_ != 0 && widget_->windowHandle() != nullptr) SetTransientFor(*widget_->windowHandle(), 0);
+    transientFor_ = 0;
+}
 
 bool QtWindow::isShowing() const { return widget_->isVisible(); }
 
-void QtWindow::bringToTop() { widget_->raise(); }
+void QtWindow::bringToTop() { raiseUnasked(); }
 
 void QtWindow::makeTopmost() {
+    // Above the managed windows already; raised by bringToTop.
+    if (widget_->windowFlags() & Qt::BypassWindowManagerHint) return;
     // Through the native window, so the widget is not hidden and shown again
     // (as QWidget::setWindowFlags does): position, size and focus stay.
     QWindow* window = widget_->windowHandle();
