@@ -446,8 +446,12 @@ void QtWindow::keepAboveFullScreen() {
 void QtWindow::show() { showAndRaise(QApplication::activeModalWidget() == nullptr); }
 
 // The timer shows a window every second: it takes the focus only from this
-// program's own windows, never from the program the user is typing in.
-void QtWindow::showPassively() { showAndRaise(QApplication::activeModalWidget() == nullptr && FocusIsOurs()); }
+// program's own windows, never from the program the user is typing in. A
+// window already shown asks for nothing: the user may have clicked into
+// another program a moment ago, before the window manager moved the focus.
+void QtWindow::showPassively() {
+    showAndRaise(!widget_->isVisible() && QApplication::activeModalWidget() == nullptr && FocusIsOurs());
+}
 
 void QtWindow::hide() {
     widget_->hide();
