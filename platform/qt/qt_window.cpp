@@ -408,13 +408,17 @@ void QtWindow::showAndRaise(bool activate) {
     }
     widget_->show();
     keepAboveFullScreen();
-    if (activate) {
-        widget_->raise();
-        widget_->activateWindow();
-    } else {
+    if (!activate) {
         raiseUnasked();
+        return;
     }
+    widget_->raise();
+    // A window no window manager keeps takes no focus: none would pass it
+    // on when the window goes, and a menu of ours that is open would close.
+    if (!unmanaged()) widget_->activateWindow();
 }
+
+bool QtWindow::unmanaged() const { return widget_->windowFlags() & Qt::BypassWindowManagerHint; }
 
 // xfwm4 takes a program's raise for a wish to be activated (when it last
 // raised another window): a raise nobody asked for just now is made only
@@ -422,10 +426,7 @@ void QtWindow::showAndRaise(bool activate) {
 // to no window manager.
 void QtWindow::raiseUnasked() {
     QWindow* window = widget_->windowHandle();
-    if (window != nullptr && !(widget_->windowFlags() & Qt::BypassWindowManagerHint) &&
-        !CoveredByAnotherProgram(*window)) {
-        return;
-    }
+    if (window != nullptr && !unmanaged() && !CoveredByAnotherProgram(*window)) return;
     widget_->raise();
 }
 
@@ -435,7 +436,7 @@ void QtWindow::raiseUnasked() {
 // needs none of it: no window manager stacks it.
 void QtWindow::keepAboveFullScreen() {
     QWindow* window = widget_->windowHandle();
-    if (window == nullptr || (widget_->windowFlags() & Qt::BypassWindowManagerHint)) return;
+    if (window == nullptr || unmanaged()) return;
     const std::uint32_t owner = FullScreenWindowOver(*window);
     if (owner == transientFor_) return;
     SetTransientFor(*window, owner);
@@ -465,7 +466,7 @@ void QtWindow::bringToTop() { raiseUnasked(); }
 
 void QtWindow::makeTopmost() {
     // Above the managed windows already; raised by bringToTop.
-    if (widget_->windowFlags() & Qt::BypassWindowManagerHint) return;
+    if (unmanaged()) return;
     // Through the native window, so the widget is not hidden and shown again
     // (as QWidget::setWindowFlags does): position, size and focus stay.
     QWindow* window = widget_->windowHandle();

@@ -89,6 +89,7 @@ private:
     void showAndRaise(bool activate);
     void keepAboveFullScreen();
     void raiseUnasked();
+    bool unmanaged() const;
 
     QPointer<FormWidget> widget_;
     std::map<std::string, std::unique_ptr<Control>, std::less<>> controls_;
