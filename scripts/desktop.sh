@@ -188,10 +188,39 @@ start_x() {
 
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
+# start_wm [openbox|mutter|xfwm4|kwin]: the window manager of LXDE and LXQt
+# unless told; GNOME's (compositing, as it stacks windows in a Wayland
+# session too), Xfce's, KDE's (these two without compositing), each on a
+# session bus of its own.
 start_wm() {
-    background "$TEST_TMP/openbox.log" openbox --sm-disable
+    local wm=${1:-openbox} log=$TEST_TMP/${1:-openbox}.log
+    case $wm in
+    openbox) background "$log" openbox --sm-disable ;;
+    mutter) background "$log" dbus-run-session -- mutter --x11 --replace --sm-disable ;;
+    xfwm4) background "$log" dbus-run-session -- xfwm4 --replace --compositor=off ;;
+    kwin)
+        # Without this KWin looks for a decoration plugin that is not
+        # installed, and may crash and start again while windows come up.
+        mkdir -p "$XDG_CONFIG_HOME"
+        printf '[org.kde.kdecoration2]\nNoPlugin=true\n' >"$XDG_CONFIG_HOME/kwinrc"
+        KWIN_COMPOSE=N QT_QPA_PLATFORM=xcb background "$log" dbus-run-session -- kwin_x11 --replace
+        ;;
+    *) die "no window manager '$wm'" ;;
+    esac
     WM_PID=$BG_PID
-    wait_until 15 wm_running || die "openbox did not take the screen (see $TEST_TMP/openbox.log)"
+    wait_until 30 wm_running || die "$wm did not take the screen (see $log)"
+    if [ "$wm" = kwin ]; then
+        wait_until 20 wm_settled || die "KWin did not settle: it keeps starting again (see $log)"
+    fi
+}
+
+# The window manager's check window has been the same for two seconds: one
+# that starts again (as KWin does after a crash) puts up a new one.
+wm_settled() {
+    local first
+    first=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null)
+    sleep 2
+    [ -n "$first" ] && [ "$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null)" = "$first" ] && proc_alive "$WM_PID"
 }
 
 # trayer's panel window, the host of the docked icons.
@@ -281,13 +310,12 @@ find_visible_window() {
     xdotool search --all --onlyvisible --pid "$1" --name "$2" 2>/dev/null | head -n 1 | grep .
 }
 
-# The program's managed windows that have no title: the badge. The
-# override-redirect tray icon and menus are left out.
+# The program's badge: its tool window (the tray icon, the menus and the
+# boxes are windows of other kinds).
 find_badge() {
     local w
     for w in $(xdotool search --pid "$1" 2>/dev/null); do
-        xprop -id "$w" WM_NAME 2>/dev/null | grep -q '= ""$\|= $' || continue
-        override_redirect "$w" && continue
+        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q '_NET_WM_WINDOW_TYPE_UTILITY' || continue
         echo "$w"
         return 0
     done
@@ -296,10 +324,13 @@ find_badge() {
 
 override_redirect() { xwininfo -id "$1" 2>/dev/null | grep -q 'Override Redirect State: yes'; }
 
-# The mapped override-redirect windows of a process (menus, popups), one a line.
+# The mapped override-redirect windows of a process (menus, popups), one a
+# line. The badge, one too on X11, is left out.
 popups_of() {
-    local w
+    local w badge
+    badge=$(find_badge "$1")
     for w in $(xdotool search --pid "$1" 2>/dev/null); do
+        [ "$w" = "$badge" ] && continue
         override_redirect "$w" && [ "$(map_state "$w")" = IsViewable ] && echo "$w"
     done
     return 0

@@ -28,8 +28,9 @@ NAMEWHEEL_DESKTOP_BASELINE="libx11-6 libx11-xcb1 libxcb1 libfontconfig1 fonts-wq
 NAMEWHEEL_ARM64_DESKTOP_PACKAGES="libc6 libgcc-s1 libstdc++6 $NAMEWHEEL_DESKTOP_BASELINE"
 # The desktops most people use, for the end-to-end tests: an indicator panel
 # on a session bus, a Wayland session with Xwayland (and Qt's Wayland plugin,
-# which such desktops have), scaled screens.
-NAMEWHEEL_DESKTOP_PACKAGES="dbus-daemon dbus-bin libglib2.0-bin xfce4-panel xfconf mutter xwayland qt6-wayland x11-xserver-utils wmctrl"
+# which such desktops have), scaled screens; the window managers of Xfce and
+# KDE, and a full-screen window of another program (a Tk one) over them.
+NAMEWHEEL_DESKTOP_PACKAGES="dbus-daemon dbus-bin libglib2.0-bin xfce4-panel xfconf mutter xwayland qt6-wayland x11-xserver-utils wmctrl xfwm4 kwin-x11 python3-tk"
 NAMEWHEEL_TEST_PACKAGES="$NAMEWHEEL_BUILD_PACKAGES $NAMEWHEEL_RELEASE_PACKAGES desktop-file-utils sqlite3 libgtest-dev xvfb xauth xdotool x11-utils imagemagick openbox trayer $NAMEWHEEL_DESKTOP_PACKAGES $NAMEWHEEL_FUZZ_PACKAGES valgrind qemu-user"
 
 # True when every named package is installed.

@@ -26,6 +26,7 @@
 
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/x11_frame.h"
+#include "platform/qt/x11_stacking.h"
 #include "resources/layout.h"
 
 namespace platform::qt {
@@ -127,6 +128,13 @@ Qt::WindowFlags FlagsOf(const layout::Form& form) {
         flags = Qt::FramelessWindowHint | (form.taskbarButton ? Qt::Window : Qt::Tool);
     }
     if (form.topmost) flags |= Qt::WindowStaysOnTopHint;
+    // A focused full-screen window may cover every managed window kept on
+    // top: on X11 a topmost window without a frame or a taskbar button (the
+    // badge) is one no window manager stacks, above them all.
+    if (!form.bordered && !form.taskbarButton && form.topmost &&
+        QGuiApplication::platformName() == QLatin1String("xcb")) {
+        flags |= Qt::BypassWindowManagerHint;
+    }
     return flags;
 }
 
@@ -438,7 +446,15 @@ bool FocusIsOurs() {
 }  // namespace
 
 void QtWindow::showAndRaise(bool activate) {
-    if (!widget_->isVisible()) widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    if (!widget_->isVisible()) {
+        widget_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+        // The attribute reaches the native window only when that is made;
+        // Qt reads this property on every show after. Left as it was, a
+        // window first shown by a click would ask for the focus on each
+        // show of the timer, and xfwm4 gives it.
+        if (QWindow* window = widget_->windowHandle()) window->setProperty("_q_showWithoutActivating", !activate);
+        transientFor_ = 0;  // Qt's show drops it
+    }
     // show() keeps a window the desktop minimised minimised, hidden since or not.
     if (widget_->isMinimized()) {
         if (!activate && widget_->isVisible() && widget_->windowHandle() != nullptr) {
@@ -447,24 +463,66 @@ void QtWindow::showAndRaise(bool activate) {
         widget_->setWindowState(widget_->windowState() & ~Qt::WindowMinimized);
     }
     widget_->show();
+    keepAboveFullScreen();
+    if (!activate) {
+        raiseUnasked();
+        return;
+    }
     widget_->raise();
-    if (activate) widget_->activateWindow();
+    // A window no window manager keeps takes no focus: none would pass it
+    // on when the window goes, and a menu of ours that is open would close.
+    if (!unmanaged()) widget_->activateWindow();
+}
+
+bool QtWindow::unmanaged() const { return widget_->windowFlags() & Qt::BypassWindowManagerHint; }
+
+// xfwm4 takes a program's raise for a wish to be activated (when it last
+// raised another window): a raise nobody asked for just now is made only
+// where another program's window lies over this one. The badge's raise goes
+// to no window manager.
+void QtWindow::raiseUnasked() {
+    QWindow* window = widget_->windowHandle();
+    if (window != nullptr && !unmanaged() && !CoveredByAnotherProgram(*window)) return;
+    widget_->raise();
+}
+
+// Over a slideshow (a focused full-screen window, which openbox and KWin
+// put above the windows kept on top) a framed window belongs to it for as
+// long as it is shown there: kept above it, without the focus. The badge
+// needs none of it: no window manager stacks it.
+void QtWindow::keepAboveFullScreen() {
+    QWindow* window = widget_->windowHandle();
+    if (window == nullptr || unmanaged()) return;
+    const std::uint32_t owner = FullScreenWindowOver(*window);
+    if (owner == transientFor_) return;
+    SetTransientFor(*window, owner);
+    transientFor_ = owner;
 }
 
 // A box or dialog of ours waiting for an answer keeps the focus.
 void QtWindow::show() { showAndRaise(QApplication::activeModalWidget() == nullptr); }
 
 // The timer shows a window every second: it takes the focus only from this
-// program's own windows, never from the program the user is typing in.
-void QtWindow::showPassively() { showAndRaise(QApplication::activeModalWidget() == nullptr && FocusIsOurs()); }
+// program's own windows, never from the program the user is typing in. A
+// window already shown asks for nothing: the user may have clicked into
+// another program a moment ago, before the window manager moved the focus.
+void QtWindow::showPassively() {
+    showAndRaise(!widget_->isVisible() && QApplication::activeModalWidget() == nullptr && FocusIsOurs());
+}
 
-void QtWindow::hide() { widget_->hide(); }
+void QtWindow::hide() {
+    widget_->hide();
+    if (transientFor_ != 0 && widget_->windowHandle() != nullptr) SetTransientFor(*widget_->windowHandle(), 0);
+    transientFor_ = 0;
+}
 
 bool QtWindow::isShowing() const { return widget_->isVisible(); }
 
-void QtWindow::bringToTop() { widget_->raise(); }
+void QtWindow::bringToTop() { raiseUnasked(); }
 
 void QtWindow::makeTopmost() {
+    // Above the managed windows already; raised by bringToTop.
+    if (unmanaged()) return;
     // Through the native window, so the widget is not hidden and shown again
     // (as QWidget::setWindowFlags does): position, size and focus stay.
     QWindow* window = widget_->windowHandle();

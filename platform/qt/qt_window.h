@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -86,10 +87,14 @@ public:
 
 private:
     void showAndRaise(bool activate);
+    void keepAboveFullScreen();
+    void raiseUnasked();
+    bool unmanaged() const;
 
     QPointer<FormWidget> widget_;
     std::map<std::string, std::unique_ptr<Control>, std::less<>> controls_;
     Handler click_;
+    std::uint32_t transientFor_ = 0;  // the full-screen window it is kept above
 };
 
 QFont ToQFont(const layout::Font& font);
