@@ -457,6 +457,13 @@ void QtWindow::showAndRaise(bool activate) {
     }
     // show() keeps a window the desktop minimised minimised, hidden since or not.
     if (widget_->isMinimized()) {
+        // Minimised with the slideshow it belonged to: a window manager
+        // restores a transient's owner with it, and the slideshow the
+        // teacher put away would come back too.
+        if (transientFor_ != 0 && widget_->windowHandle() != nullptr) {
+            SetTransientFor(*widget_->windowHandle(), 0);
+            transientFor_ = 0;
+        }
         if (!activate && widget_->isVisible() && widget_->windowHandle() != nullptr) {
             RestoreWithoutFocusOnOpenbox(*widget_->windowHandle());
         }

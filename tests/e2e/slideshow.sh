@@ -162,6 +162,24 @@ recorded() { [ "$(sql "$dir/cs.db" 'select sum(c) from cs')" = 1 ]; }
 check "the draw made over the slideshow is recorded" wait_until 10 recorded
 expect_focus_kept "$since" "through the second fold"
 
+# --- the slideshow minimised: it stays put away, the draw window comes back -------------
+# Shown over the slideshow, the draw window may belong to it; minimised with
+# it, it comes back at the next tick, alone.
+b=($(geometry "$BADGE"))
+click_at $((b[0] + 24)) $((b[1] + 24))
+wait_until 10 unfolded || die "a click on the badge did not bring the draw window back"
+click_slideshow || fail "a click did not give the slideshow the focus back (active: $(active))"
+xdotool windowminimize "$SLIDE"
+check "the slideshow is minimised" wait_until 10 iconic "$SLIDE"
+back() { not_iconic "$WIN" && is_mapped "$WIN"; }
+check "the draw window is back at the next tick" wait_until 10 back
+caption=$(window_name "$WIN")
+next_tick() { [ "$(window_name "$WIN")" != "$caption" ]; }
+wait_until 5 next_tick || fail "the caption did not tick on"
+check "the slideshow stays minimised ($(icccm_state "$SLIDE"))" iconic "$SLIDE"
+xdotool windowmap "$SLIDE" 2>/dev/null; xdotool windowactivate "$SLIDE" 2>/dev/null
+wait_until 15 is_unmapped "$WIN" || die "the draw window did not fold again"
+
 # --- the slideshow ends: all is as before ----------------------------------------------
 stop_pid "$SLIDE_PID"
 wait_until 10 is_unmapped "$SLIDE" || fail "the slideshow did not go away"
