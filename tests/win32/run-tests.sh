@@ -290,8 +290,9 @@ fi
 nw_wineserver -w 2>/dev/null || true
 
 # ---- the system code page: invalid bytes become U+FFFD, the rest loads ----
+# (in a folder whose name holds a ";", as a class's may)
 
-run2=$work/run2
+run2=$work/班\;级
 mkdir -p "$run2"
 cp "$exe" "$run2/"
 {
