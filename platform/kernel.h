@@ -30,6 +30,15 @@ inline constexpr bool kOpenFilesCanBeReplaced = false;
 inline constexpr bool kOpenFilesCanBeReplaced = true;
 #endif
 
+// Whether a folder can be synced, so that a file deleted from it stays deleted
+// after a power cut. Windows has no call for it: a file that is to go is cut
+// to nothing there, and synced through its own handle.
+#ifdef _WIN32
+inline constexpr bool kFoldersCanBeSynced = false;
+#else
+inline constexpr bool kFoldersCanBeSynced = true;
+#endif
+
 // Puts from in the place of to in one atomic step, replacing to. Throws
 // std::filesystem::filesystem_error when the move was not made. Returns empty
 // when the move is on disk; when it was made but the disk did not confirm it

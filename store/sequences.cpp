@@ -34,17 +34,23 @@ void RemoveTemporaryStore(const std::filesystem::path& storePath) {
 }
 
 void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& roster) {
-    Transaction load(connection);
-    std::size_t line = 0;
-    try {
-        for (const std::u16string& name : roster.names) {
-            ++line;
-            query.AppendRecord(name, 0);
+    const std::u16string file = u"名单文件“" + roster.file.u16string() + u"”";
+    // A line the store would refuse is named; what fails after that is the
+    // store's or the disk's doing, whichever line it came at.
+    for (std::size_t line = 0; line < roster.names.size(); ++line) {
+        const std::u16string& name = roster.names[line];
+        if (name.size() > TADOQuery::kNameLimit) {
+            throw Error(file + u"第 " + ToU16(static_cast<int>(line + 1)) + u" 行：" + NameTooLongMessage(name, name.size()));
         }
+    }
+    try {
+        Transaction load(connection);
+        for (const std::u16string& name : roster.names) query.AppendRecord(name, 0);
         load.Commit();
+    } catch (const UnconfirmedChange&) {
+        throw;
     } catch (const std::exception& error) {
-        throw Error(u"名单文件“" + roster.file.u16string() + u"”第 " + ToU16(static_cast<int>(line)) +
-                    u" 行：" + MessageOf(error));
+        throw Error(file + u"的名字没有存进名单库：" + MessageOf(error));
     }
 }
 
@@ -64,7 +70,12 @@ std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const s
         Require(ConnectJetDatabase(connection, temporary.u16string(), u""));
         Require(ExecSql(query, kCreateTableSql));
         Require(OpenTable(query, kTableName));
-        if (roster != nullptr) LoadRosterFile(connection, query, *roster);
+        try {
+            if (roster != nullptr) LoadRosterFile(connection, query, *roster);
+        } catch (const UnconfirmedChange&) {
+            // The names are in the new file. The sync of the folder after the
+            // rename below confirms them along with it, or says it did not.
+        }
         query.Close();
         connection.Close();
         // The new store is complete and on disk (its commit synced it); only

@@ -19,7 +19,8 @@ std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const s
                            const Roster* roster);
 
 // Appends every name of roster with c = 0 to the open query, in one
-// transaction: every line goes in, or none does.
+// transaction: every line goes in, or none does. Throws UnconfirmedChange
+// when they are in but the disk did not confirm it.
 void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& roster);
 
 // Connects to the store, opens every row of its table, sorted by ascending count.
