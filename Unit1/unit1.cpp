@@ -128,7 +128,7 @@ void TForm1::FormCreate() {
     PlaceAtCorner();
     Spinning = false;
     const std::filesystem::path store = AppFilePath(kStoreFile);
-    RemoveTemporaryStore(store);
+    RemoveStaleTemporaryStores(store);
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::symlink_status(store, ec))) {
         const std::filesystem::path rosterFile = AppFilePath(kDefaultRoster);

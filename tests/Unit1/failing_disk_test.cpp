@@ -108,9 +108,9 @@ protected:
         form1.reset();
         desktop->boxes.clear();
         desktop->log.clear();
-        for (const char* name : {"cs.db", "cs.db-journal", "cs.db.tmp", "cs.db.tmp-journal"}) {
-            std::filesystem::remove(dir_.path() / name);
-        }
+        std::filesystem::remove(Store());
+        std::filesystem::remove(dir_.path() / "cs.db-journal");
+        for (const std::filesystem::path& file : TemporaryStoresBeside(Store())) std::filesystem::remove(file);
         fake::MakeStore(Store(), rows);
         Start();
         ASSERT_TRUE(form1->ADOQuery1.Active());
@@ -218,7 +218,7 @@ protected:
                 }
                 EXPECT_EQ(now.rows, outcome.expected) << "the file holds the state before or after, never a mix";
                 EXPECT_EQ(Sorted(inView), Sorted(outcome.expected)) << "the view holds what the file holds";
-                EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+                EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
                 ++tally[std::string(stops.empty() ? "silent" : "reported") +
                         (outcome.expected == start ? ", before" : ", after")];
                 ExpectTheNextDrawCountsOnce(outcome.expected);

@@ -390,7 +390,7 @@ TEST_F(StoreTest, CreateStoreIsAllOrNothing) {
         EXPECT_NE(error.message().find(u"20"), std::u16string::npos) << error.what();
     }
     EXPECT_FALSE(std::filesystem::exists(Store()));
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
 
     roster.names[2] = u"丙";
@@ -399,7 +399,7 @@ TEST_F(StoreTest, CreateStoreIsAllOrNothing) {
     EXPECT_FALSE(query.Active());
     EXPECT_EQ(fake::StoredRows(Store()),
               (std::vector<StoredRow>{{u"甲", 0}, {u"乙", 0}, {u"丙", 0}, {u"丁", 0}}));
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
 }
 
 }  // namespace
