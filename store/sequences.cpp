@@ -36,14 +36,20 @@ bool EndsWith(std::u16string_view text, std::u16string_view end) {
 }
 
 // A name beside storePath that no other import uses: "cs.db.tmp-" and 16
-// random hexadecimal digits.
+// random hexadecimal digits, from the system's source of randomness each
+// time (a generator of our own would be in the same state in two copies of
+// a process), and no file there yet.
 std::filesystem::path NewTemporaryStorePath(const std::filesystem::path& storePath) {
-    static std::mt19937_64 random(std::random_device{}() ^
-                                  static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::u16string name = storePath.filename().u16string() + kTemporaryMark + u"-";
-    const std::uint64_t bits = random();
-    for (int shift = 60; shift >= 0; shift -= 4) name.push_back(u"0123456789abcdef"[(bits >> shift) & 0xF]);
-    return storePath.parent_path() / std::filesystem::path(name);
+    std::random_device system;
+    for (;;) {
+        std::u16string name = storePath.filename().u16string() + kTemporaryMark + u"-";
+        const std::uint64_t bits = (std::uint64_t{system()} << 32) ^ system() ^
+                                   static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        for (int shift = 60; shift >= 0; shift -= 4) name.push_back(u"0123456789abcdef"[(bits >> shift) & 0xF]);
+        const std::filesystem::path path = storePath.parent_path() / std::filesystem::path(name);
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return path;
+    }
 }
 
 void RemoveWithJournal(const std::filesystem::path& file) {
@@ -78,10 +84,10 @@ TemporaryStore MakeTemporaryStore(const std::filesystem::path& storePath) {
 
 std::vector<std::filesystem::path> TemporaryStoresBeside(const std::filesystem::path& storePath) {
     const std::u16string start = storePath.filename().u16string() + kTemporaryMark;
+    const std::filesystem::path folder = storePath.has_parent_path() ? storePath.parent_path() : ".";
     std::vector<std::filesystem::path> found;
     std::error_code ec;
-    for (std::filesystem::directory_iterator entry(storePath.parent_path().empty() ? "." : storePath.parent_path(), ec), end;
-         !ec && entry != end; entry.increment(ec)) {
+    for (std::filesystem::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec)) {
         const std::u16string name = entry->path().filename().u16string();
         if (name.compare(0, start.size(), start) == 0) found.push_back(entry->path());
     }
@@ -150,6 +156,10 @@ std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const s
         }
         query.Close();
         connection.Close();
+        // Where journals are cut to nothing rather than deleted (Windows), the
+        // new store's empty one would stay behind under its temporary name.
+        std::error_code ec;
+        std::filesystem::remove(JournalOf(temporary->path), ec);
         // The new store is complete and on disk (its commit synced it); only
         // now does it take the old one's place, in one rename, so that a crash
         // at any moment leaves either the old roster or the whole new one.

@@ -111,6 +111,18 @@ struct WriteLockHolder {
     ~WriteLockHolder() { sqlite3_close_v2(db); }  // rolls back, lets go
 };
 
+// A child process that is killed, if it is still there, when the test ends
+// early: left stopped, it would hold the test's output open for good.
+struct ChildGuard {
+    pid_t pid = -1;
+    ~ChildGuard() {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
 bool WaitUntilStopped(pid_t child) {
     int status = 0;
     return waitpid(child, &status, WUNTRACED) == child && WIFSTOPPED(status);
@@ -138,10 +150,13 @@ pid_t ImportStoppedBeforeTheRename(const std::filesystem::path& store, const std
         }
         _exit(0);
     }
+    ChildGuard guard{child};
     if (child < 0 || !WaitUntilStopped(child)) return -1;
     lock.emplace(store);
     kill(child, SIGCONT);
-    return WaitUntilStopped(child) ? child : -1;
+    if (!WaitUntilStopped(child)) return -1;
+    guard.pid = -1;
+    return child;
 }
 
 std::vector<std::filesystem::path> Sorted(std::vector<std::filesystem::path> files) {
@@ -153,6 +168,7 @@ TEST_F(TwoCopiesTest, AnImportHalfWayThroughIsLeftAloneByTheOtherCopy) {
     fake::MakeStore(Store(), {{u"甲", 1}, {u"乙", 2}});
     std::optional<WriteLockHolder> lock;
     const pid_t other = ImportStoppedBeforeTheRename(Store(), {u"子", u"丑", u"寅"}, lock);
+    ChildGuard guard{other};
     ASSERT_GT(other, 0) << "the other copy did not get to its rename";
     const std::vector<std::filesystem::path> building = Sorted(TemporaryStoresBeside(Store()));
     ASSERT_FALSE(building.empty()) << "its new store is built beside cs.db";
@@ -186,6 +202,7 @@ TEST_F(TwoCopiesTest, TheNewStoreOfACopyKilledHalfWayThroughItsImportGoesAtTheNe
     fake::MakeStore(Store(), {{u"甲", 1}});
     std::optional<WriteLockHolder> lock;
     const pid_t other = ImportStoppedBeforeTheRename(Store(), {u"子", u"丑"}, lock);
+    ChildGuard guard{other};
     ASSERT_GT(other, 0) << "the other copy did not get to its rename";
     kill(other, SIGKILL);
     waitpid(other, nullptr, 0);
