@@ -129,6 +129,7 @@ void TForm1::FormCreate() {
     Spinning = false;
     const std::filesystem::path store = AppFilePath(kStoreFile);
     RemoveStaleTemporaryStores(store);
+    std::u16string unconfirmed;
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::symlink_status(store, ec))) {
         const std::filesystem::path rosterFile = AppFilePath(kDefaultRoster);
@@ -136,12 +137,11 @@ void TForm1::FormCreate() {
         // At first start there is no roster to keep: an empty file gives an
         // empty store, and the first press asks for a roster.
         if (std::filesystem::exists(rosterFile, ec)) roster = ReadRosterFile(rosterFile, EmptyRoster::Taken);
-        const std::u16string unconfirmed = CreateStore(ADOConnection1, ADOQuery1, store, roster ? &*roster : nullptr);
-        OpenRosterView(ADOConnection1, ADOQuery1, store);
-        if (!unconfirmed.empty()) throw Error(unconfirmed);
-        return;
+        unconfirmed = CreateStore(ADOConnection1, ADOQuery1, store, roster ? &*roster : nullptr);
     }
     OpenRosterView(ADOConnection1, ADOQuery1, store);
+    // The new store is in use all the same.
+    if (!unconfirmed.empty()) throw Error(unconfirmed);
 }
 
 void TForm1::btn1Click() {
