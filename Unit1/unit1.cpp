@@ -42,6 +42,8 @@ void RecordDraw(TADOQuery& view, const std::u16string& name) {
         if (count == std::numeric_limits<int>::max()) throw Error(u"次数已到上限 " + ToU16(count));
         view.SetField("c", count + 1);
         view.Post();
+    } catch (const UnconfirmedChange& error) {
+        throw Error(u"“" + name + u"”已记下，但" + error.message() + u"：断电后这次记录可能丢失，请检查磁盘");
     } catch (const std::exception& error) {
         view.Cancel();
         throw Error(u"“" + name + u"”这次没有记下：" + MessageOf(error));
@@ -151,7 +153,8 @@ void TForm1::FormCreate() {
     PlaceAtCorner();
     Spinning = false;
     const std::filesystem::path store = AppFilePath(kStoreFile);
-    RemoveTemporaryStore(store);
+    RemoveStaleTemporaryStores(store);
+    std::u16string unconfirmed;
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::symlink_status(store, ec))) {
         const std::filesystem::path rosterFile = AppFilePath(kDefaultRoster);
@@ -159,9 +162,11 @@ void TForm1::FormCreate() {
         // At first start there is no roster to keep: an empty file gives an
         // empty store, and the first press asks for a roster.
         if (std::filesystem::exists(rosterFile, ec)) roster = ReadRosterFile(rosterFile, EmptyRoster::Taken);
-        CreateStore(ADOConnection1, ADOQuery1, store, roster ? &*roster : nullptr);
+        unconfirmed = CreateStore(ADOConnection1, ADOQuery1, store, roster ? &*roster : nullptr);
     }
     OpenRosterView(ADOConnection1, ADOQuery1, store);
+    // The new store is in use all the same.
+    if (!unconfirmed.empty()) throw Error(unconfirmed);
 }
 
 void TForm1::btn1Click() {
@@ -287,6 +292,9 @@ void TForm1::N2Click() {
             ADOQuery1.Next();
         }
         reset.Commit();
+    } catch (const UnconfirmedChange& error) {
+        ADOQuery1.SetSort(kSortByCount);
+        throw Error(u"次数已清除，但" + error.message() + u"：断电后可能仍是原来的次数，请检查磁盘");
     } catch (const std::exception& error) {
         ADOQuery1.SetSort(kSortByCount);
         throw Error(u"次数没有清除：" + MessageOf(error));

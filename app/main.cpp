@@ -11,10 +11,11 @@ namespace {
 // the draw window must do both. Such a session's X server (Xwayland) does
 // allow it: the program runs there when there is one, and as a Wayland
 // client only when there is not. A platform the user names stays theirs.
-void PreferXwaylandInWaylandSessions() {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("DISPLAY")) return;
-    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland") return;
-    qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+// True when it chose for the user.
+bool PreferXwaylandInWaylandSessions() {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("DISPLAY")) return false;
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland") return false;
+    return qputenv("QT_QPA_PLATFORM", "xcb;wayland");
 }
 
 // The file dialog's title and buttons in the user's language, like the
@@ -28,7 +29,7 @@ std::unique_ptr<QTranslator> InstallQtTranslation() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    PreferXwaylandInWaylandSessions();
+    const bool choseThePlatform = PreferXwaylandInWaylandSessions();
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // Qt 6 follows the scale a desktop sets in the X resources (Xft.dpi) by
     // itself, to the fraction; Qt 5 only when asked to, and then it would
@@ -41,6 +42,9 @@ int main(int argc, char* argv[]) {
 #endif
     QApplication application(argc, argv);
     const auto qtTranslation = InstallQtTranslation();
+    // The choice was for this program alone: the browser the links start
+    // inherits the environment.
+    if (choseThePlatform) qunsetenv("QT_QPA_PLATFORM");
     platform::qt::QtPlatform desktop;
     return RunProgram(desktop);
 }

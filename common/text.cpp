@@ -118,6 +118,22 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
+Utf8Reading ReadAsUtf8(std::string_view bytes) {
+    Utf8Reading reading;
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t cp;
+        const std::size_t length = DecodeUtf8(bytes, i, cp);
+        if (length == 0) {
+            ++reading.stray;
+            ++i;
+        } else {
+            if (length > 1) reading.multiByte += length;
+            i += length;
+        }
+    }
+    return reading;
+}
+
 std::u16string AsciiLowerCase(std::u16string_view text) {
     std::u16string out(text);
     for (char16_t& ch : out) {

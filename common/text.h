@@ -26,6 +26,14 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// How bytes read as UTF-8: how many stand in well-formed sequences of more
+// than one byte, and how many in none (each of them a U+FFFD in Utf8ToUtf16).
+struct Utf8Reading {
+    std::size_t multiByte = 0;
+    std::size_t stray = 0;
+};
+Utf8Reading ReadAsUtf8(std::string_view bytes);
+
 std::u16string ToU16(int value);
 
 // A failure the program reports in its own words.

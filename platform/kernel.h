@@ -4,7 +4,9 @@
 // them, and nothing here may pull in Qt or Windows. Implemented once per system
 // (platform/posix, platform/win32); the store and the helpers use them.
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,10 +32,42 @@ inline constexpr bool kOpenFilesCanBeReplaced = false;
 inline constexpr bool kOpenFilesCanBeReplaced = true;
 #endif
 
+// Whether a folder can be synced, so that a file deleted from it stays deleted
+// after a power cut. Windows has no call for it: a file that is to go is cut
+// to nothing there, and synced through its own handle.
+#ifdef _WIN32
+inline constexpr bool kFoldersCanBeSynced = false;
+#else
+inline constexpr bool kFoldersCanBeSynced = true;
+#endif
+
 // Puts from in the place of to in one atomic step, replacing to. Throws
 // std::filesystem::filesystem_error when the move was not made. Returns empty
 // when the move is on disk; when it was made but the disk did not confirm it
 // (a failing disk), what the system said.
 [[nodiscard]] std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// A hold that one copy of the program keeps on a file it is using: while it
+// lasts, no other copy (and no other hold in this one) can take one on the
+// same file. A copy that ends, or is killed, lets go of its holds with it.
+// The hold is a lock on the one byte at offset, which nothing else may read,
+// write or lock; other locks on the file (SQLite's) and their ends leave it be.
+class FileHold {
+public:
+    // The hold on the file at path; nothing when another holds it, or when
+    // path names no file that can be opened for writing.
+    static std::optional<FileHold> Take(const std::filesystem::path& path, std::uint64_t offset);
+    FileHold(FileHold&& other) noexcept;
+    FileHold& operator=(FileHold&& other) noexcept;
+    ~FileHold();
+
+    // Whether path still names the file held, not another put in its place.
+    bool Holds(const std::filesystem::path& path) const;
+
+private:
+    explicit FileHold(std::intptr_t handle) : handle_(handle) {}
+    void Release() noexcept;
+    std::intptr_t handle_;
+};
 
 }  // namespace kernel

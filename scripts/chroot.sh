@@ -147,11 +147,23 @@ chroot_bind_system() {
     fi
 }
 
+# chroot_private_refused: why this machine cannot make a private mount
+# namespace, in unshare's words; nothing when it can. (Inside a chroot whose
+# / is no mount point, as in many containers, / cannot be made private.)
+chroot_private_refused() {
+    command -v unshare >/dev/null || { echo "unshare is not installed"; return 0; }
+    local why
+    why=$(unshare --mount --propagation private true 2>&1) && return 0
+    echo "${why:-unshare --mount --propagation private failed}"
+}
+
 # chroot_private "$@": re-runs the calling script in a private mount
 # namespace (once), so its mounts end with it.
 chroot_private() {
     [ -n "${NAMEWHEEL_IN_PRIVATE_MOUNTS:-}" ] && return 0
-    command -v unshare >/dev/null || { echo "unshare is not installed" >&2; exit 1; }
+    local why
+    why=$(chroot_private_refused)
+    [ -z "$why" ] || { chroot_say "the Debian systems need private mounts, which this machine cannot make: $why"; exit 1; }
     export NAMEWHEEL_IN_PRIVATE_MOUNTS=1
     exec unshare --mount --propagation private bash "$0" "$@"
 }

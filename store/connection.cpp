@@ -6,6 +6,7 @@
 #include "platform/kernel.h"
 #include "store/connection_string.h"
 #include "store/query.h"
+#include "store/transaction.h"
 
 namespace {
 
@@ -58,11 +59,18 @@ void TADOConnection::Open() {
         } catch (const Error& error) {
             throw Error(where + u"：" + error.message());
         }
-        // Every posted draw is on disk before its handler returns, and while the
-        // program is not running the store is this one file: a rollback journal
-        // that is deleted after each commit, and a full sync at each commit.
-        const char* setup =
-            "PRAGMA schema_version; PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;";
+        // Every posted draw is on disk before its handler returns, and stays
+        // there if the power goes right after: each commit is synced in full
+        // and ends by getting rid of its rollback journal in a way that lasts.
+        // Where a folder can be synced, the journal is deleted and its folder
+        // synced after that (EXTRA; at FULL a power cut could bring the
+        // journal back and roll the commit back at the next start), so that
+        // while the program is not running the store is this one file. On
+        // Windows, where SQLite syncs no folder, the journal is cut to nothing
+        // and synced through its own handle, and stays beside the store, empty.
+        const char* setup = kernel::kFoldersCanBeSynced
+                                ? "PRAGMA schema_version; PRAGMA journal_mode=DELETE; PRAGMA synchronous=EXTRA;"
+                                : "PRAGMA schema_version; PRAGMA journal_mode=TRUNCATE; PRAGMA synchronous=EXTRA;";
         if (sqlite3_exec(db.get(), setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
             throw Error(where + u"：" + StoreErrorReason(db.get()));
         }
@@ -118,6 +126,10 @@ void TADOConnection::CommitTrans() {
     try {
         for (TADOQuery* query : queries_) query->WriteHeldPosts();
         Commit(db);
+    } catch (const UnconfirmedChange&) {
+        inTransaction_ = false;
+        for (TADOQuery* query : queries_) query->EndUndo(false);
+        throw;
     } catch (const std::exception& error) {
         RollbackTrans();
         throw Error(SaveFailedMessage(MessageOf(error)));

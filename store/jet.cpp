@@ -68,8 +68,8 @@ const std::u16string& LastStoreRoutineError() { return g_lastError; }
 
 bool CreateJetDatabase(std::u16string path, std::u16string password) {
     return Routine([&] {
-        CreateCatalog(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + u";Jet OLEDB:Database Password=" +
-                      password);
+        CreateCatalog(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + ConnectionStringValue(path) +
+                      u";Jet OLEDB:Database Password=" + ConnectionStringValue(password));
         return true;
     });
 }
@@ -79,7 +79,7 @@ bool ConnectJetDatabase(TADOConnection& connection, std::u16string path, std::u1
         connection.LoginPrompt = false;
         connection.ConnectionString =
             u"Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info = False;Mode = ReadWrite;Data Source=" +
-            path + u";Jet OLEDB:Database Password=" + password;
+            ConnectionStringValue(path) + u";Jet OLEDB:Database Password=" + ConnectionStringValue(password);
         connection.Open();
         return connection.Connected();
     });

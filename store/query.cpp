@@ -8,6 +8,7 @@
 
 #include "common/text.h"
 #include "store/connection.h"
+#include "store/transaction.h"
 
 namespace {
 
@@ -366,6 +367,8 @@ void TADOQuery::EndOwnTransaction(bool commit) {
     }
     try {
         Commit(db);
+    } catch (const UnconfirmedChange&) {
+        throw;
     } catch (const Error& error) {
         RollBack(db);
         throw Error(SaveFailedMessage(error.message()));
@@ -403,6 +406,12 @@ void TADOQuery::Post() {
                 }
                 EndOwnTransaction(true);
             }
+        } catch (const UnconfirmedChange&) {
+            // In the file all the same: so in the view.
+            row.c = pendingC_;
+            LeaveEditMode();
+            if (sortField_ == kC) Resort(position_);
+            throw;
         } catch (...) {
             // A post that fails leaves nothing pending: were the change kept in
             // edit mode, the next move would write it, and a draw reported as

@@ -12,6 +12,10 @@
 namespace {
 
 constexpr char16_t kEndOfText = 0x1A;
+// Text of a legacy code page holds bytes that happen to form UTF-8 only here
+// and there, and many more that form none; UTF-8 text with a name typed on
+// another machine holds a stray byte or two among many good ones.
+constexpr std::size_t kUtf8BytesPerStrayByte = 4;
 
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
     return bytes.substr(0, prefix.size()) == prefix;
@@ -46,6 +50,8 @@ std::u16string DecodeRosterText(std::string_view bytes, LegacyDecoder legacy) {
     if (StartsWith(bytes, "\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
     if (StartsWith(bytes, "\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
     if (IsValidUtf8(bytes)) return Utf8ToUtf16(bytes);
+    const Utf8Reading reading = ReadAsUtf8(bytes);
+    if (reading.multiByte >= kUtf8BytesPerStrayByte * reading.stray) return Utf8ToUtf16(bytes);
     return legacy(bytes);
 }
 

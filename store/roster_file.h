@@ -9,8 +9,10 @@
 using LegacyDecoder = std::u16string (*)(std::string_view bytes);
 
 // A byte-order mark (UTF-8, UTF-16 LE or BE) decides the encoding and is
-// dropped; otherwise text that is UTF-8 as a whole is read as UTF-8, and any
-// other text in the legacy code page. Invalid bytes become U+FFFD.
+// dropped; otherwise text that is UTF-8 as a whole, or but for a few stray
+// bytes (at least four bytes of multi-byte UTF-8 to each stray one), is read
+// as UTF-8, and any other text in the legacy code page. Invalid bytes become
+// U+FFFD.
 std::u16string DecodeRosterText(std::string_view bytes, LegacyDecoder legacy);
 
 // The names, one a line. A line ends at LF or CR LF; a lone CR is dropped.

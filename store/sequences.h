@@ -3,6 +3,7 @@
 // roster into it, open the roster view.
 
 #include <filesystem>
+#include <vector>
 
 #include "store/roster_file.h"
 
@@ -11,7 +12,8 @@ class TADOQuery;
 
 // Builds a store holding roster (or no rows) and puts it at storePath in one
 // atomic step, replacing what was there. Until that step nothing at storePath
-// changes; on failure no temporary file is left and the error says what failed.
+// changes; on failure no temporary file of its own is left (and no other
+// import's is touched), and the error says what failed.
 // Leaves the connection and the query closed. Returns empty, or, when the new
 // store has taken its place but the disk did not confirm it, a message that
 // says so for the user.
@@ -19,13 +21,17 @@ std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const s
                            const Roster* roster);
 
 // Appends every name of roster with c = 0 to the open query, in one
-// transaction: every line goes in, or none does.
+// transaction: every line goes in, or none does. Throws UnconfirmedChange
+// when they are in but the disk did not confirm it.
 void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& roster);
 
 // Connects to the store, opens every row of its table, sorted by ascending count.
 void OpenRosterView(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath);
 
-// Where a new store is built before it takes its place.
-std::filesystem::path TemporaryStorePath(const std::filesystem::path& storePath);
-// Removes a temporary store (and its journal) left by an interrupted build.
-void RemoveTemporaryStore(const std::filesystem::path& storePath);
+// The temporary stores beside storePath, and their journals: each import
+// builds its new store under a name of its own ("cs.db.tmp-…") and holds it
+// (kernel::FileHold) until it has taken the store's place or is removed.
+std::vector<std::filesystem::path> TemporaryStoresBeside(const std::filesystem::path& storePath);
+// Removes the temporary stores (and journals) that copies of the program
+// left when they were killed; those a running copy holds stay.
+void RemoveStaleTemporaryStores(const std::filesystem::path& storePath);

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "common/text.h"
+#include "store/transaction.h"
 
 void CloseDatabase::operator()(sqlite3* db) const noexcept {
     RollBack(db);
@@ -51,7 +52,17 @@ bool BeginImmediate(sqlite3* db, std::u16string_view store) {
 }
 
 void Commit(sqlite3* db) {
-    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) throw Error(StoreErrorReason(db));
+    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+    // The last step of a commit deletes the journal, then syncs its folder.
+    // When only that sync failed, the journal is gone and the change is in
+    // the file for good, unless the power goes before the disk writes the
+    // folder: SQLite reports the commit as failed all the same.
+    if (sqlite3_extended_errcode(db) == SQLITE_IOERR_DIR_FSYNC) {
+        const std::u16string reason = StoreErrorReason(db);
+        RollBack(db);
+        throw UnconfirmedChange(u"磁盘没有确认写入（" + reason + u"）");
+    }
+    throw Error(StoreErrorReason(db));
 }
 
 void RollBack(sqlite3* db) noexcept {

@@ -42,7 +42,9 @@ void Step(sqlite3* db, sqlite3_stmt* statement);
 // another reason.
 bool BeginImmediate(sqlite3* db, std::u16string_view store);
 // Runs COMMIT; throws Error with SQLite's reason when it fails. What is to be
-// rolled back then is the caller's to roll back.
+// rolled back then is the caller's to roll back. Throws UnconfirmedChange
+// (store/transaction.h) when the change is in the file but the sync of its
+// folder failed: there is nothing to roll back.
 void Commit(sqlite3* db);
 // Rolls back the transaction open on db, if there is one.
 void RollBack(sqlite3* db) noexcept;

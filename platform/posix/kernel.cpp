@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wctype.h>
 
@@ -137,6 +138,49 @@ std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const st
     if (::fsync(fd) != 0) unconfirmed = SystemReason(errno);
     ::close(fd);
     return unconfirmed;
+}
+
+// An open file description's own lock (F_OFD_SETLK): unlike a classic POSIX
+// lock, it does not go when the process closes another descriptor of the same
+// file, as SQLite does with its own while the hold lasts.
+std::optional<FileHold> FileHold::Take(const std::filesystem::path& path, std::uint64_t offset) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return std::nullopt;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return FileHold(fd);
+}
+
+FileHold::FileHold(FileHold&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+FileHold& FileHold::operator=(FileHold&& other) noexcept {
+    if (this != &other) {
+        Release();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+FileHold::~FileHold() { Release(); }
+
+void FileHold::Release() noexcept {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+bool FileHold::Holds(const std::filesystem::path& path) const {
+    struct stat held {};
+    struct stat named {};
+    return handle_ >= 0 && ::fstat(static_cast<int>(handle_), &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 }  // namespace kernel

@@ -111,7 +111,11 @@ void QtPlatform::showTrayIcon(const std::u16string& tooltip, std::vector<MenuIte
     xembedGraceTicks_ = trayHosts_->busConnected() ? kXEmbedGraceTicks : 0;
     auto* poll = new QTimer(&owner_);
     QObject::connect(poll, &QTimer::timeout, &owner_, [this, poll] {
-        if (createTrayIconIfHosted()) poll->deleteLater();
+        if (!createTrayIconIfHosted()) return;
+        // Stopped at once: the deletion waits for the loop, which a box opened
+        // meanwhile can keep away for longer than a tick.
+        poll->stop();
+        poll->deleteLater();
     });
     poll->start(1000);
 }

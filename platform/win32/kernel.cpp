@@ -127,4 +127,54 @@ std::u16string ReplaceFileAtomically(const std::filesystem::path& from, const st
     return {};
 }
 
+std::optional<FileHold> FileHold::Take(const std::filesystem::path& path, std::uint64_t offset) {
+    // Shared for deleting too: the holder renames the file while it holds it.
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        CloseHandle(file);
+        return std::nullopt;
+    }
+    return FileHold(reinterpret_cast<std::intptr_t>(file));
+}
+
+FileHold::FileHold(FileHold&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
+
+FileHold& FileHold::operator=(FileHold&& other) noexcept {
+    if (this != &other) {
+        Release();
+        handle_ = other.handle_;
+        other.handle_ = 0;
+    }
+    return *this;
+}
+
+FileHold::~FileHold() { Release(); }
+
+void FileHold::Release() noexcept {
+    // Closing the handle ends its locks.
+    if (handle_ != 0) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = 0;
+}
+
+bool FileHold::Holds(const std::filesystem::path& path) const {
+    if (handle_ == 0) return false;
+    BY_HANDLE_FILE_INFORMATION held{};
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &held)) return false;
+    const HANDLE named = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool same = GetFileInformationByHandle(named, &info) &&
+                      info.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+                      info.nFileIndexHigh == held.nFileIndexHigh && info.nFileIndexLow == held.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+}
+
 }  // namespace kernel

@@ -81,10 +81,15 @@ TEST_F(StartupTest, SeedsANewStoreFromTheDefaultRoster) {
 TEST_F(StartupTest, AnExistingStoreIsKeptAndTheRosterFileNotRead) {
     fake::MakeStore(Store(), {{u"甲", 3}});
     fake::WriteBytes(File(u"名单.txt"), "乙\n");
-    fake::WriteBytes(TemporaryStorePath(Store()), "left from a crash");
+    // What killed imports left: a store and its journal, a journal alone, and
+    // the name the program used before each import had one of its own.
+    for (const char* name : {"cs.db.tmp-0123456789abcdef", "cs.db.tmp-0123456789abcdef-journal",
+                             "cs.db.tmp-fedcba9876543210-journal", "cs.db.tmp", "cs.db.tmp-journal"}) {
+        fake::WriteBytes(dir_.path() / name, "left from a crash");
+    }
     Start();
     EXPECT_EQ(Stored(), (Rows{{u"甲", 3}}));
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store()))) << "a crash's leftovers are cleared";
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty()) << "a crash's leftovers are cleared";
 }
 
 TEST_F(StartupTest, ASeedThatFailsLeavesNoStoreAndSaysWhy) {
@@ -117,7 +122,7 @@ TEST_F(StartupTest, ADefaultRosterWithoutNamesGivesAnEmptyStore) {
         EXPECT_TRUE(desktop->boxes.empty()) << "nothing to refuse at first start";
         EXPECT_TRUE(std::filesystem::exists(Store()));
         EXPECT_EQ(Stored(), Rows{});
-        EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+        EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
         Press();
         EXPECT_EQ(desktop->boxes, std::vector<std::u16string>{u"提示: 请选导入名单"});
     }
@@ -131,7 +136,7 @@ TEST_F(StartupTest, ADefaultRosterThatIsNoTextMakesNoStoreAndSaysSo) {
     EXPECT_NE(desktop->logged("box stop")[0].find("名单.txt”不是文本文件"), std::string::npos)
         << desktop->logged("box stop")[0];
     EXPECT_FALSE(std::filesystem::exists(Store()));
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
 }
 
 TEST_F(StartupTest, ADefaultRosterWithAFormFeedAndDosPadding) {
@@ -670,7 +675,7 @@ protected:
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_NE(boxes[0].find(words), std::string::npos) << boxes[0];
         EXPECT_EQ(fake::ReadBytes(Store()), before) << "cs.db byte for byte as it was";
-        EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+        EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
         EXPECT_EQ(form1->ADOQuery1.RecordCount(), 2) << "the old roster is open again";
     }
     std::string before;
@@ -696,7 +701,7 @@ TEST_F(ImportTest, ThirtyNamesReplaceTheRosterAndItsCounts) {
     EXPECT_EQ(form1->ADOQuery1.RecordCount(), 30);
     EXPECT_EQ(form1->ADOQuery1.Sort(), u"c ASC");
     EXPECT_TRUE(desktop->boxes.empty()) << "a good import says nothing";
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
 }
 
 TEST_F(ImportTest, AMissingFileKeepsTheRoster) {
@@ -728,7 +733,7 @@ TEST_F(ImportTest, AStoreThatCannotBeReplacedKeepsTheRoster) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("无法替换名单库"), std::string::npos) << boxes[0];
     EXPECT_TRUE(std::filesystem::is_directory(Store() / "inside"));
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
 }
 
 // Files picked by mistake: each gets a message that says what is wrong with
@@ -821,7 +826,7 @@ TEST_F(UnwritableTest, AFolderThatCannotBeWrittenWithoutAStore) {
     EXPECT_NE(boxes.find(dir_.path().string()), std::string::npos) << boxes;
     EXPECT_NE(boxes.find("不能写入"), std::string::npos) << boxes;
     EXPECT_FALSE(std::filesystem::exists(Store()));
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
 }
 
 TEST_F(UnwritableTest, AFolderThatCannotBeWrittenWithAWritableStore) {
@@ -857,7 +862,7 @@ TEST_F(UnwritableTest, AnImportIntoAFolderThatCannotBeWrittenKeepsTheRoster) {
     EXPECT_NE(boxes.find("box stop"), std::string::npos) << boxes;
     EXPECT_NE(boxes.find("不能写入"), std::string::npos) << boxes;
     EXPECT_EQ(fake::ReadBytes(Store()), before);
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
 }
 
 class ResetTest : public fake::ProgramTest {};

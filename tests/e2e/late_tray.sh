@@ -49,7 +49,7 @@ expect_window_menu() {
 }
 
 close_by_menu_key() {
-    xdotool key c
+    menu_key c || fail "$1: the menu stayed open on the key c"
     expect_exit "$1: 关闭"
 }
 
@@ -63,7 +63,7 @@ else
     die "the icon never docked in the trayer that started after the program"
 fi
 expect_eq "now a right-click in the draw window opens nothing" "" "$(window_menu)"
-open_tray_menu 0 5 || die "a right-click on the icon in trayer opened no menu"
+open_tray_menu 15 15 || die "a right-click on the icon in trayer opened no menu"
 pass "a right-click on the icon opens the menu"
 close_by_menu_key "X tray"
 stop_tray

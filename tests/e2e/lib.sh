@@ -340,17 +340,21 @@ tray_icon() {
     return 1
 }
 
+# tray_icon_shown PID: the program's icon is docked and shown (ICON): one the
+# tray has only just taken in is not mapped yet, and a click there goes to
+# the tray.
+tray_icon_shown() {
+    ICON=$(tray_icon "$1") && is_mapped "$ICON"
+}
+
 # open_tray_menu [ICON_WAIT] [MENU_WAIT]: waits up to ICON_WAIT seconds for the
-# program's tray icon (ICON), right-clicks it and waits up to MENU_WAIT seconds
-# for a new popup window (MENU). On a loaded machine the click can land while
-# the icon is still busy with a box that just closed: it tries once more.
+# program's tray icon to be shown (ICON), right-clicks it and waits up to
+# MENU_WAIT seconds for a new popup window (MENU). On a loaded machine the
+# click can land while the icon is still busy with a box that just closed: it
+# tries once more, on the icon as it is then.
 open_tray_menu() {
-    local icon_wait=${1:-10} menu_wait=${2:-5} before g
+    local icon_wait=${1:-10} menu_wait=${2:-5} before g attempt
     MENU=""
-    wait_until "$icon_wait" tray_icon "$APP_PID" >/dev/null || return 1
-    ICON=$(tray_icon "$APP_PID") || return 1
-    before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
-    g=($(geometry "$ICON"))
     new_popup() {
         local w
         for w in $(popups_of "$APP_PID"); do
@@ -358,12 +362,31 @@ open_tray_menu() {
         done
         return 1
     }
-    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
-    wait_until "$menu_wait" new_popup && return 0
-    note "no menu after the first right-click; trying once more"
-    xdotool key Escape
-    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 || return 1
-    wait_until "$menu_wait" new_popup
+    for attempt in 1 2; do
+        if [ "$attempt" = 2 ]; then
+            note "no menu after the first right-click; trying once more"
+            xdotool key Escape
+        fi
+        wait_until "$icon_wait" tray_icon_shown "$APP_PID" || return 1
+        before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
+        g=($(geometry "$ICON"))
+        [ ${#g[@]} -eq 4 ] && click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) 3 &&
+            wait_until "$menu_wait" new_popup && return 0
+    done
+    return 1
+}
+
+# menu_key KEY: presses KEY in the open menu (MENU) and waits for the menu to
+# close on it. A key pressed before a menu that has just appeared holds the
+# keyboard goes elsewhere: it is pressed again while the menu stays open.
+menu_key() {
+    local attempt
+    for attempt in 1 2 3; do
+        xdotool key "$1"
+        wait_until 10 is_unmapped "$MENU" && return 0
+        note "the menu is still open after the key $1 ($attempt)"
+    done
+    return 1
 }
 
 # menu_command KEY [ICON_WAIT MENU_WAIT [SETTLE]]: opens the tray menu (as
@@ -372,7 +395,7 @@ open_tray_menu() {
 menu_command() {
     local i
     for i in 1 2 3; do
-        open_tray_menu "${2:-10}" "${3:-5}" && { sleep "${4:-0}"; xdotool key "$1"; return 0; }
+        open_tray_menu "${2:-10}" "${3:-5}" && { sleep "${4:-0}"; menu_key "$1"; return; }
         xdotool key Escape
     done
     return 1

@@ -33,13 +33,15 @@ compare_images() {
     [ "${diff%% *}" = 0 ] && echo same || echo different
 }
 
-dir=$(e2e_app_dir roster)
+# A folder named after a class, with a ";" in its name.
+dir=$(e2e_app_dir '班;级')
 names=(张伟 王芳 李娜)
 make_roster "$dir/名单.txt" "${names[@]}"
 
 # (a) the store is seeded from the roster file.
 start_and_find "$dir"
 wait_until 5 test -s "$dir/cs.db" || die "cs.db was not created beside the executable"
+check "no file 班 is made beside the folder 班;级" test ! -e "$TEST_TMP/班"
 expect_eq "cs.db holds the 3 names of 名单.txt" "$(printf '%s\n' "${names[@]}" | sort)" \
     "$(sql "$dir/cs.db" 'select xm from cs' | sort)"
 expect_eq "every count starts at 0" "3|3" "$(sql "$dir/cs.db" 'select count(*), count(*) filter (where c = 0) from cs')"

@@ -42,7 +42,13 @@ start_wayland
 
 dir=$(e2e_app_dir wayland)
 make_roster "$dir/名单.txt" 张伟 王芳 李娜
-start_app "$dir"
+# The desktop's opener of links, standing in for the browser: it notes the
+# platform plugin it was told to use, if any.
+opener=$TEST_TMP/opener
+mkdir -p "$opener"
+printf '#!/bin/sh\necho "${QT_QPA_PLATFORM-none} $1" >"%s/opened"\n' "$TEST_TMP" >"$opener/xdg-open"
+chmod +x "$opener/xdg-open"
+PATH=$opener:$PATH start_app "$dir"
 
 # --- through Xwayland: placed, on top ----------------------------------------------
 if wait_until 15 find_window "$APP_PID" '^青枫大转盘' >/dev/null; then
@@ -70,6 +76,22 @@ else
     fail "the draw window is not on top (_NET_WM_STATE: '$(wm_state "$WIN")')"
 fi
 frame=($(outer_rect "$WIN"))
+
+# There is no tray here: the menu opens in the draw window. Its last item is
+# a link; the browser it starts is not told which platform this program chose.
+menu_up() { [ -n "$(popups_of "$APP_PID")" ]; }
+click_at $((frame[0] + 100)) $((frame[1] + 60)) 3
+if wait_until 5 menu_up; then
+    xdotool key Up Return
+    if wait_until 10 test -s "$TEST_TMP/opened"; then
+        expect_eq "a link starts the browser without the program's platform choice" \
+            "none https://namewheel.example/" "$(cat "$TEST_TMP/opened")"
+    else
+        fail "the last item of the menu opened no link"
+    fi
+else
+    fail "a right-click in the draw window opened no menu"
+fi
 
 # --- the fold -----------------------------------------------------------------------
 if wait_until 20 folded; then

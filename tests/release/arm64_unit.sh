@@ -5,6 +5,7 @@
 #   arm64_unit.sh PATH/TO/unit_tests
 . "$(dirname "$0")/lib.sh"
 needs_root "the arm64 packages are fetched in a Debian 11 system"
+needs_private_mounts
 chroot_private "$@"
 TEST_NAME=arm64-unit
 tests=$1

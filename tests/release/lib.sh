@@ -11,6 +11,14 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # needs_root WHAT: making or entering a Debian system needs root.
 needs_root() { [ "$(id -u)" = 0 ] || skip "$1, which needs root"; }
 
+# needs_private_mounts: the Debian systems are entered with mounts of their own,
+# in a private mount namespace (chroot_private).
+needs_private_mounts() {
+    local why
+    why=$(chroot_private_refused)
+    [ -z "$why" ] || skip "this machine cannot make the private mounts the Debian systems need ($why)"
+}
+
 # needs_suite SUITE [NAME]: the suite can be fetched from this machine's mirror.
 needs_suite() {
     chroot_suite_reachable "$1" ||

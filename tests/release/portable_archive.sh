@@ -15,6 +15,7 @@ version=$2
 rm -rf "$out/dist" "$out/unpacked" "$out/unit-tests"
 mkdir -p "$out/unpacked"
 needs_root "the release archives are built in a Debian 11 system"
+needs_private_mounts
 needs_suite bullseye "11 (bullseye)"
 command -v readelf >/dev/null || die "not installed: readelf"
 

@@ -9,6 +9,7 @@
 #   portable_arm64.sh PATH/TO/unpacked/namewheel-VERSION-linux-aarch64
 . "$(dirname "$0")/lib.sh"
 needs_root "the arm64 packages are fetched in a Debian 11 system"
+needs_private_mounts
 chroot_private "$@"
 TEST_NAME=portable-arm64
 unpacked=$1

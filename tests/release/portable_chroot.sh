@@ -10,6 +10,7 @@
 #   portable_chroot.sh SUITE ARCHIVE
 . "$(dirname "$0")/lib.sh"
 needs_root "making and entering a Debian system"
+needs_private_mounts
 chroot_private "$@"
 TEST_NAME=portable-$1
 suite=$1

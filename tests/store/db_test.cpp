@@ -43,6 +43,69 @@ TEST(ConnectionString, KeysWithoutCaseOrBlanks) {
     EXPECT_EQ(ParseConnectionString(u" data source = a.db ;DATA SOURCE=b.db").dataSource, u"b.db");
     EXPECT_EQ(ParseConnectionString(u"Data Source").dataSource, u"");
     EXPECT_EQ(ParseConnectionString(u"").dataSource, u"");
+    EXPECT_EQ(ParseConnectionString(u"Data Source= \"a;b\"\"c\" ;x=1").dataSource, u"a;b\"c");
+    EXPECT_EQ(ParseConnectionString(u"Data Source='a;\"b' ").dataSource, u"a;\"b");
+    EXPECT_EQ(ParseConnectionString(u"Data Source=\"a;b").dataSource, u"\"a") << "a quote never closed is no quote";
+}
+
+TEST(ConnectionString, AnyPathComesBackWhole) {
+    // An ordinary path goes in as it stands.
+    EXPECT_EQ(ConnectionStringValue(u"/home/李老师/点名/cs.db"), u"/home/李老师/点名/cs.db");
+    EXPECT_EQ(ConnectionStringValue(u"C:\\Users\\老师\\My Class\\cs.db"), u"C:\\Users\\老师\\My Class\\cs.db");
+    EXPECT_EQ(ConnectionStringValue(u""), u"");
+    for (const std::u16string path : {u"/班;级/cs.db", u"/x;Data Source=/some/file;y/cs.db", u"/a=b/cs.db",
+                                      u"\"/quoted\"/cs.db", u"'/single'", u" /lead", u"/trail\t", u"/\U0001F600;\"'/cs.db",
+                                      u"C:\\班;级\\cs.db", u";", u"\"", u"''"}) {
+        const ConnectionString parts = ParseConnectionString(
+            u"Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info = False;Mode = ReadWrite;Data Source=" +
+            ConnectionStringValue(path) + u";Jet OLEDB:Database Password=" + ConnectionStringValue(u""));
+        EXPECT_EQ(parts.dataSource, path) << fake::Utf8(path);
+        EXPECT_EQ(parts.password, u"") << fake::Utf8(path);
+    }
+}
+
+TEST(ConnectionString, TheRoutinesWriteAnOrdinaryPathAsItStands) {
+    fake::TempDir dir;
+    const std::u16string path = (dir.path() / "cs.db").u16string();
+    ASSERT_TRUE(CreateJetDatabase(path, u""));
+    TADOConnection connection;
+    ASSERT_TRUE(ConnectJetDatabase(connection, path, u""));
+    EXPECT_EQ(connection.ConnectionString,
+              u"Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info = False;Mode = ReadWrite;Data Source=" + path +
+                  u";Jet OLEDB:Database Password=");
+}
+
+// Teachers name folders after classes and terms: whatever a folder's name
+// holds, the store is made in it and found there again, and nothing is made
+// anywhere else. (On Linux the second name is three folders deep, and its
+// middle part an absolute path.)
+TEST(ConnectionString, AStoreInAFolderOfAnyNameStaysInIt) {
+    fake::TempDir dir;
+    const std::filesystem::path elsewhere = dir.path() / "elsewhere.db";
+    const std::u16string names[] = {u"班;级", u"x;Data Source=" + elsewhere.u16string() + u";y", u"a=b",
+                                    u"\"初二\" 1班", u"'三年级'", u" 前后有空格 ", u"\U0001F600;表情"};
+    for (const std::u16string& name : names) {
+        const std::filesystem::path folder = dir.path() / std::filesystem::path(name);
+        std::filesystem::create_directories(folder);
+        const std::filesystem::path store = folder / "cs.db";
+        TADOConnection connection;
+        TADOQuery query{connection};
+        const Roster roster{folder / "名单.txt", {u"甲", u"乙"}};
+        CreateStore(connection, query, store, &roster);
+        OpenRosterView(connection, query, store);
+        EXPECT_TRUE(query.Active()) << fake::Utf8(name) << ": " << fake::Utf8(LastStoreRoutineError());
+        EXPECT_EQ(connection.Path(), store) << fake::Utf8(name);
+        query.Close();
+        connection.Close();
+        EXPECT_EQ(fake::StoredRows(store), (std::vector<StoredRow>{{u"甲", 0}, {u"乙", 0}})) << fake::Utf8(name);
+    }
+    std::vector<std::u16string> made;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) made.push_back(entry.path().filename().u16string());
+    std::sort(made.begin(), made.end());
+    std::vector<std::u16string> folders;
+    for (const std::u16string& name : names) folders.push_back(std::filesystem::path(name).begin()->u16string());
+    std::sort(folders.begin(), folders.end());
+    EXPECT_EQ(made, folders) << "nothing beside the folders, " << elsewhere << " least of all";
 }
 
 TEST_F(StoreTest, TheFourRoutinesMakeTheOneTable) {
@@ -86,7 +149,7 @@ TEST_F(StoreTest, ConnectionKeepsDrawsDurable) {
     sqlite3_finalize(statement);
     sqlite3_prepare_v2(connection.handle(), "pragma synchronous", -1, &statement, nullptr);
     ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(statement, 0), 2) << "FULL";
+    EXPECT_EQ(sqlite3_column_int(statement, 0), 3) << "EXTRA: the folder is synced once the journal is gone";
     sqlite3_finalize(statement);
 }
 
@@ -327,7 +390,7 @@ TEST_F(StoreTest, CreateStoreIsAllOrNothing) {
         EXPECT_NE(error.message().find(u"20"), std::u16string::npos) << error.what();
     }
     EXPECT_FALSE(std::filesystem::exists(Store()));
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
 
     roster.names[2] = u"丙";
@@ -336,7 +399,7 @@ TEST_F(StoreTest, CreateStoreIsAllOrNothing) {
     EXPECT_FALSE(query.Active());
     EXPECT_EQ(fake::StoredRows(Store()),
               (std::vector<StoredRow>{{u"甲", 0}, {u"乙", 0}, {u"丙", 0}, {u"丁", 0}}));
-    EXPECT_FALSE(std::filesystem::exists(TemporaryStorePath(Store())));
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
 }
 
 }  // namespace

@@ -73,8 +73,26 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"UTF-16 unpaired surrogate", std::string("\xFF\xFE\x00\xD8" "a\0", 6), {u"\uFFFDa"}},
         LineCase{"UTF-8 without a mark", "王五\n赵六\n", {u"王五", u"赵六"}},
         LineCase{"UTF-8 mark, then invalid bytes", "\xEF\xBB\xBF" "a\xFF" "b\n", {u"a\uFFFDb"}},
-        LineCase{"not UTF-8 goes to the legacy code page", "\xD5\xC5\xC8\xFD\n", {u"<legacy>"}}),
+        LineCase{"not UTF-8 goes to the legacy code page", "\xD5\xC5\xC8\xFD\n", {u"<legacy>"}},
+        LineCase{"UTF-8 but for a stray byte", "张三\nJos\xE9\n李四\n", {u"张三", u"Jos\uFFFD", u"李四"}},
+        LineCase{"UTF-8 but for a cut-off sequence", "王五\n赵\xE5\xAD\n", {u"王五", u"赵\uFFFD\uFFFD"}},
+        // 张三 钱伟 李四 in GBK: 钱伟 happens to be well-formed UTF-8 too.
+        LineCase{"GBK holding a valid UTF-8 run goes to the legacy code page",
+                 "\xD5\xC5\xC8\xFD\r\n\xC7\xAE\xCE\xB0\r\n\xC0\xEE\xCB\xC4\r\n", {u"<legacy>"}}),
     CaseName);
+
+TEST(RosterFile, UTF8WithAStrayByteStaysUTF8AndGbkStaysGbk) {
+    std::setlocale(LC_ALL, "C");
+    const auto names = [](const std::string& bytes) {
+        return ParseRosterFile("a.txt", bytes, kernel::DecodeSystemCodePage).names;
+    };
+    // A name typed on another machine, in its code page, among UTF-8 names.
+    EXPECT_EQ(names("张三\nJos\xE9\n李四\n"), (Names{u"张三", u"Jos\uFFFD", u"李四"}));
+    EXPECT_EQ(names("José\nRené\n\xC9lise\n"), (Names{u"José", u"René", u"\uFFFDlise"}));
+    // GBK, and GBK in which one name happens to be well-formed UTF-8 (钱伟).
+    EXPECT_EQ(names("\xD5\xC5\xC8\xFD\r\n\xC0\xEE\xCB\xC4\r\n"), (Names{u"张三", u"李四"}));
+    EXPECT_EQ(names("\xD5\xC5\xC8\xFD\r\n\xC7\xAE\xCE\xB0\r\n\xC0\xEE\xCB\xC4\r\n"), (Names{u"张三", u"钱伟", u"李四"}));
+}
 
 TEST(RosterFile, LegacyCodePageIsGb18030WhereTheLocaleNamesNone) {
     std::setlocale(LC_ALL, "C");

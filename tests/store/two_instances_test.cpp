@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <chrono>
 #include <future>
 #include <map>
@@ -78,6 +80,139 @@ protected:
     std::filesystem::path Store() const { return dir.path() / "cs.db"; }
     fake::TempDir dir;
 };
+
+// SQLite, in a child process: the first time a write waits for a busy store,
+// the process stops itself, there to be looked at, let go on or killed.
+sqlite3_vfs* g_system = nullptr;
+int SleepStopped(sqlite3_vfs*, int microseconds) {
+    static bool stopped = false;
+    if (!stopped) {
+        stopped = true;
+        std::raise(SIGSTOP);
+    }
+    return g_system->xSleep(g_system, microseconds);
+}
+void StopAtTheFirstWaitForALock() {
+    static sqlite3_vfs stopping;
+    g_system = sqlite3_vfs_find(nullptr);
+    stopping = *g_system;
+    stopping.zName = "stop-at-the-first-wait";
+    stopping.xSleep = SleepStopped;
+    sqlite3_vfs_register(&stopping, 1);
+}
+
+// A connection that holds the write lock of a store while it lives.
+struct WriteLockHolder {
+    sqlite3* db = nullptr;
+    explicit WriteLockHolder(const std::filesystem::path& store) {
+        sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        EXPECT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    ~WriteLockHolder() { sqlite3_close_v2(db); }  // rolls back, lets go
+};
+
+// A child process that is killed, if it is still there, when the test ends
+// early: left stopped, it would hold the test's output open for good.
+struct ChildGuard {
+    pid_t pid = -1;
+    ~ChildGuard() {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+bool WaitUntilStopped(pid_t child) {
+    int status = 0;
+    return waitpid(child, &status, WUNTRACED) == child && WIFSTOPPED(status);
+}
+
+// Another copy of the program imports names, in a child process, while lock
+// holds the store's write lock: it builds its new store, then waits to put it
+// in place, and stops there. Returns the child, stopped; the lock is taken
+// once the child runs (a child would take SQLite's view of a connection open
+// in its parent for its own).
+pid_t ImportStoppedBeforeTheRename(const std::filesystem::path& store, const std::vector<std::u16string>& names,
+                                   std::optional<WriteLockHolder>& lock) {
+    const pid_t child = fork();
+    if (child == 0) {
+        std::raise(SIGSTOP);
+        StopAtTheFirstWaitForALock();
+        TADOConnection connection;
+        TADOQuery query{connection};
+        const Roster roster{store.parent_path() / "其他.txt", names};
+        try {
+            CreateStore(connection, query, store, &roster);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "the other copy's import: %s\n", error.what());
+            _exit(1);
+        }
+        _exit(0);
+    }
+    ChildGuard guard{child};
+    if (child < 0 || !WaitUntilStopped(child)) return -1;
+    lock.emplace(store);
+    kill(child, SIGCONT);
+    if (!WaitUntilStopped(child)) return -1;
+    guard.pid = -1;
+    return child;
+}
+
+std::vector<std::filesystem::path> Sorted(std::vector<std::filesystem::path> files) {
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST_F(TwoCopiesTest, AnImportHalfWayThroughIsLeftAloneByTheOtherCopy) {
+    fake::MakeStore(Store(), {{u"甲", 1}, {u"乙", 2}});
+    std::optional<WriteLockHolder> lock;
+    const pid_t other = ImportStoppedBeforeTheRename(Store(), {u"子", u"丑", u"寅"}, lock);
+    ChildGuard guard{other};
+    ASSERT_GT(other, 0) << "the other copy did not get to its rename";
+    const std::vector<std::filesystem::path> building = Sorted(TemporaryStoresBeside(Store()));
+    ASSERT_FALSE(building.empty()) << "its new store is built beside cs.db";
+
+    // This copy starts, as a copy started during the other's import does.
+    RemoveStaleTemporaryStores(Store());
+    EXPECT_EQ(Sorted(TemporaryStoresBeside(Store())), building) << "the other copy's new store is left alone";
+
+    // And imports a roster of its own meanwhile.
+    lock.reset();
+    {
+        TADOConnection connection;
+        TADOQuery query{connection};
+        const Roster roster{dir.path() / "本.txt", {u"卯", u"辰"}};
+        CreateStore(connection, query, Store(), &roster);
+    }
+    EXPECT_EQ(fake::StoredRows(Store()), (Rows{{u"卯", 0}, {u"辰", 0}}));
+    EXPECT_EQ(Sorted(TemporaryStoresBeside(Store())), building) << "and still left alone";
+
+    // The other copy's import goes on, and puts its own store in place.
+    kill(other, SIGCONT);
+    int status = 0;
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other copy's import failed";
+    EXPECT_EQ(fake::StoredRows(Store()), (Rows{{u"子", 0}, {u"丑", 0}, {u"寅", 0}}));
+    EXPECT_EQ(Integrity(Store()), "ok");
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
+}
+
+TEST_F(TwoCopiesTest, TheNewStoreOfACopyKilledHalfWayThroughItsImportGoesAtTheNextStart) {
+    fake::MakeStore(Store(), {{u"甲", 1}});
+    std::optional<WriteLockHolder> lock;
+    const pid_t other = ImportStoppedBeforeTheRename(Store(), {u"子", u"丑"}, lock);
+    ChildGuard guard{other};
+    ASSERT_GT(other, 0) << "the other copy did not get to its rename";
+    kill(other, SIGKILL);
+    waitpid(other, nullptr, 0);
+    lock.reset();
+    ASSERT_FALSE(TemporaryStoresBeside(Store()).empty()) << "the killed copy left its new store";
+
+    RemoveStaleTemporaryStores(Store());
+    EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
+    EXPECT_EQ(fake::StoredRows(Store()), (Rows{{u"甲", 1}}));
+}
 
 TEST_F(TwoCopiesTest, DrawingInTurnLosesNoDrawOfEither) {
     fake::MakeStore(Store(), {{u"甲", 0}, {u"乙", 0}, {u"丙", 0}});
