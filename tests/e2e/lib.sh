@@ -21,6 +21,8 @@ PANEL_PID=""
 WIN=""
 BADGE=""
 FRAME=""
+# "PID MILLISECONDS": when the test last brought the program's draw window up.
+DRAW_WINDOW_UP=""
 
 # --- set-up --------------------------------------------------------------------
 
@@ -199,11 +201,13 @@ open_panel_menu() {
     owner=$(xprop -id "$tray" _NET_WM_PID 2>/dev/null | awk '{ print $NF }')
     before=" $(popups_of "$owner" | tr '\n' ' ') "
     g=($(geometry "$tray"))
-    # GTK also maps a 10 x 10 stub off the screen: a menu is on it.
+    # GTK also maps a 10 x 10 stub off the screen: a menu is on it. The
+    # icon's tooltip is no menu either.
     new_panel_popup() {
         local w p
         for w in $(popups_of "$owner"); do
             case "$before" in *" $w "*) continue ;; esac
+            xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_TOOLTIP && continue
             p=($(geometry "$w"))
             [ "${p[0]}" -ge 0 ] && [ "${p[1]}" -ge 0 ] && [ "${p[2]}" -gt 10 ] && { MENU=$w; return 0; }
         done
@@ -252,7 +256,11 @@ expect_placed() {
 }
 
 # spin_once W: a press that starts a spin, a short spin, the stopping press.
-spin_once() { click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127; }
+# The press brings the window up (DRAW_WINDOW_UP, see show_draw_window).
+spin_once() {
+    DRAW_WINDOW_UP="$APP_PID $(now_ms)"
+    click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127
+}
 
 # The draw window's frame (FRAME) ends at the right edge, 50 px above the bottom.
 frame_at_corner() {
@@ -264,6 +272,38 @@ frame_at_corner() {
 # Folded: the badge (BADGE) shows and the draw window (WIN) does not; and back.
 folded() { BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"; }
 unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
+
+# show_draw_window [SECONDS [SETTLE]]: makes sure the draw window shows at its
+# corner (FRAME) for the click that follows. Ten seconds after it was last
+# brought up (the start, a press on its button, 显示大转盘, a click on the
+# badge) the program folds it into the badge, and a click read from the screen
+# a moment before lands on whatever is below. Unless the window was brought up
+# by the test less than six seconds ago, it is brought up again as a user does:
+# a click on the badge when it has folded; 显示大转盘 from the menu of the icon
+# in trayer when it has not (SECONDS for the icon and the menu, SETTLE as for
+# menu_command); without trayer, a click on the badge once it folds. SECONDS
+# is 10 unless told.
+show_draw_window() {
+    local limit=${1:-10} since=${APP_STARTED:-0} g
+    [ "${DRAW_WINDOW_UP%% *}" = "$APP_PID" ] && [ "${DRAW_WINDOW_UP#* }" -gt "$since" ] && since=${DRAW_WINDOW_UP#* }
+    if [ $(($(now_ms) - since)) -lt 6000 ] && is_mapped "$WIN"; then
+        wait_placed "$limit"
+        return
+    fi
+    DRAW_WINDOW_UP="$APP_PID $(now_ms)"
+    if ! folded && [ -n "$TRAY_PID" ] && proc_alive "$TRAY_PID"; then
+        menu_command s "$limit" "$limit" "${2:-0}" || return 1
+    else
+        wait_until $((limit + 12)) folded || return 1
+        DRAW_WINDOW_UP="$APP_PID $(now_ms)"
+        g=($(geometry "$BADGE"))
+        [ ${#g[@]} -eq 4 ] || return 1
+        click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) || return 1
+    fi
+    # Before its first fold the program may have no badge window yet.
+    up() { is_mapped "$WIN" && { BADGE=$(find_badge "$APP_PID") || return 0; is_unmapped "$BADGE"; }; }
+    wait_until "$limit" up && wait_placed "$limit"
+}
 
 # close_draw_window [SECONDS]: closes the draw window the way a user does (the
 # window manager's close command) and expects the program to end with 0.
