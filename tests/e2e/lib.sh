@@ -273,36 +273,25 @@ frame_at_corner() {
 folded() { BADGE=$(find_badge "$APP_PID") && is_mapped "$BADGE" && is_unmapped "$WIN"; }
 unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
 
-# show_draw_window [SECONDS [SETTLE]]: makes sure the draw window shows at its
-# corner (FRAME) for the click that follows. Ten seconds after it was last
-# brought up (the start, a press on its button, 显示大转盘, a click on the
-# badge) the program folds it into the badge, and a click read from the screen
-# a moment before lands on whatever is below. Unless the window was brought up
-# by the test less than six seconds ago, it is brought up again as a user does:
-# a click on the badge when it has folded; 显示大转盘 from the menu of the icon
-# in trayer when it has not (SECONDS for the icon and the menu, SETTLE as for
-# menu_command); without trayer, a click on the badge once it folds. SECONDS
-# is 10 unless told.
+# show_draw_window [SECONDS]: makes sure the draw window shows at its corner
+# (FRAME) for the click that follows. Ten seconds after it was last brought up
+# (the start, a press on its button, a click on the badge, 显示大转盘) the
+# program folds it into the badge (nine at the earliest, when a tick that came
+# late is followed by one on time), and a click read from the screen a moment
+# before lands on whatever is below. A window that the test brought up less
+# than six seconds ago is left as it is; any other is brought up again as a
+# user does, by a click on the badge, once it has folded. SECONDS (10 unless
+# told) for each wait.
 show_draw_window() {
     local limit=${1:-10} since=${APP_STARTED:-0} g
     [ "${DRAW_WINDOW_UP%% *}" = "$APP_PID" ] && [ "${DRAW_WINDOW_UP#* }" -gt "$since" ] && since=${DRAW_WINDOW_UP#* }
-    if [ $(($(now_ms) - since)) -lt 6000 ] && is_mapped "$WIN"; then
-        wait_placed "$limit"
-        return
-    fi
+    is_mapped "$WIN" && wait_placed "$limit" && [ $(($(now_ms) - since)) -lt 6000 ] && return 0
+    wait_until $((limit + 12)) folded || return 1
     DRAW_WINDOW_UP="$APP_PID $(now_ms)"
-    if ! folded && [ -n "$TRAY_PID" ] && proc_alive "$TRAY_PID"; then
-        menu_command s "$limit" "$limit" "${2:-0}" || return 1
-    else
-        wait_until $((limit + 12)) folded || return 1
-        DRAW_WINDOW_UP="$APP_PID $(now_ms)"
-        g=($(geometry "$BADGE"))
-        [ ${#g[@]} -eq 4 ] || return 1
-        click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) || return 1
-    fi
-    # Before its first fold the program may have no badge window yet.
-    up() { is_mapped "$WIN" && { BADGE=$(find_badge "$APP_PID") || return 0; is_unmapped "$BADGE"; }; }
-    wait_until "$limit" up && wait_placed "$limit"
+    g=($(geometry "$BADGE"))
+    [ ${#g[@]} -eq 4 ] || return 1
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) || return 1
+    wait_until "$limit" unfolded && wait_placed "$limit"
 }
 
 # close_draw_window [SECONDS]: closes the draw window the way a user does (the

@@ -34,8 +34,8 @@ total() { sql "$dir/cs.db" 'select sum(c) from cs'; }
 wait_until 20 is_mapped "$WIN"
 check "the draw window comes to its corner" wait_placed 60
 # The window folds ten seconds after it was brought up, and under valgrind
-# a step takes that long: it is brought up (显示大转盘) before each spin.
-show_draw_window 60 1 || fail "the draw window did not come up for the spin"
+# a step takes that long: it is brought up before each spin.
+show_draw_window 60 || fail "the draw window did not come up for the spin"
 spin_once "$WIN"
 drawn() { [ "$(total)" = 8 ]; }
 check "a spin records one draw" wait_until 30 drawn
@@ -61,7 +61,7 @@ imported() { [ "$(sql "$dir/cs.db" 'select group_concat(xm) from cs')" = "赵明
 check "the import replaces the roster" wait_until 60 imported
 
 # --- another spin, then a count reset ---------------------------------------------
-show_draw_window 60 1 || fail "the draw window did not come up for the spin on the new roster"
+show_draw_window 60 || fail "the draw window did not come up for the spin on the new roster"
 spin_once "$WIN"
 one() { [ "$(total)" = 1 ]; }
 check "a spin on the new roster records one draw" wait_until 30 one
