@@ -25,8 +25,8 @@ start_program() {
 # window of the program too.)
 window_menu() {
     local g before
-    show_draw_window || return 1
     before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
+    show_draw_window || return 1
     new_popup() {
         local w
         for w in $(popups_of "$APP_PID"); do

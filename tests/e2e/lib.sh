@@ -279,13 +279,13 @@ unfolded() { is_mapped "$WIN" && is_unmapped "$BADGE"; }
 # program folds it into the badge (nine at the earliest, when a tick that came
 # late is followed by one on time), and a click read from the screen a moment
 # before lands on whatever is below. A window that the test brought up less
-# than six seconds ago is left as it is; any other is brought up again as a
-# user does, by a click on the badge, once it has folded. SECONDS (10 unless
-# told) for each wait.
+# than five seconds ago is left as it is (the click should follow at once);
+# any other is brought up again as a user does, by a click on the badge, once
+# it has folded. SECONDS (10 unless told) for each wait.
 show_draw_window() {
     local limit=${1:-10} since=${APP_STARTED:-0} g
     [ "${DRAW_WINDOW_UP%% *}" = "$APP_PID" ] && [ "${DRAW_WINDOW_UP#* }" -gt "$since" ] && since=${DRAW_WINDOW_UP#* }
-    is_mapped "$WIN" && wait_placed "$limit" && [ $(($(now_ms) - since)) -lt 6000 ] && return 0
+    is_mapped "$WIN" && wait_placed "$limit" && [ $(($(now_ms) - since)) -lt 5000 ] && return 0
     wait_until $((limit + 12)) folded || return 1
     DRAW_WINDOW_UP="$APP_PID $(now_ms)"
     g=($(geometry "$BADGE"))
