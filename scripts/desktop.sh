@@ -23,6 +23,7 @@ TEST_TMP=""
 APP_PID=""
 APP_RC=""
 APP_LOG=""
+APP_STARTED=""
 XVFB_PID=""
 WM_PID=""
 TRAY_PID=""
@@ -252,13 +253,14 @@ start_desktop() {
 # --- the program ----------------------------------------------------------------
 
 # start_app DIR [COMMAND...]: ./namewheel unless told, started in DIR with its
-# output in DIR/program.log; APP_PID.
+# output in DIR/program.log; APP_PID, and APP_STARTED (milliseconds).
 start_app() {
     local dir=$1
     shift
     APP_LOG=$dir/program.log
     APP_RC=""
     [ $# -gt 0 ] || set -- ./namewheel
+    APP_STARTED=$(now_ms)
     (cd "$dir" && exec "$@") >>"$APP_LOG" 2>&1 &
     APP_PID=$!
 }
@@ -346,8 +348,10 @@ dialogs_of() {
 }
 
 # IsViewable, IsUnMapped, IsUnviewable; "gone" when the window does not exist.
+# (Given no window at all, xwininfo would grab the pointer and wait for a click.)
 map_state() {
     local s
+    [ -n "$1" ] || { echo gone; return 0; }
     s=$(xwininfo -id "$1" 2>/dev/null | sed -n 's/^ *Map State: *//p')
     echo "${s:-gone}"
 }
@@ -357,6 +361,7 @@ is_unmapped() { [ "$(map_state "$1")" != IsViewable ]; }
 
 # geometry W: "X Y WIDTH HEIGHT", absolute.
 geometry() {
+    [ -n "$1" ] || return 1
     xwininfo -id "$1" 2>/dev/null | awk '
         /Absolute upper-left X:/ { x = $NF }
         /Absolute upper-left Y:/ { y = $NF }

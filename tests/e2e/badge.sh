@@ -34,8 +34,15 @@ if wait_until 15 folded; then
 else
     die "no fold within 15 s: draw window $(map_state "$WIN"), badge '${BADGE}' $( [ -n "$BADGE" ] && map_state "$BADGE")"
 fi
-sleep 0.3
+# The badge is shown, then moved to the edge: the window manager may still be
+# moving its frame.
 BADGE_FRAME=$(frame_of "$BADGE")
+at_edge() {
+    local g
+    g=($(geometry "$BADGE_FRAME"))
+    [ ${#g[@]} -eq 4 ] && [ $((g[0] + g[2])) -eq 1920 ]
+}
+wait_until 5 at_edge
 badge=($(geometry "$BADGE_FRAME"))
 inner=($(geometry "$BADGE"))
 expect_eq "the badge window is 48 x 48" "48 48" "${inner[2]} ${inner[3]}"

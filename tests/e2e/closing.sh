@@ -37,7 +37,7 @@ dir=$(e2e_app_dir spin)
 make_roster "$dir/名单.txt" 张伟 王芳 李娜
 start_app "$dir"
 wait_draw_window
-sleep 0.5
+show_draw_window || die "the draw window did not come to its corner"
 click_in "$WIN" $BUTTON_X $BUTTON_Y
 sleep 0.5
 open_tray_menu 10 5 || die "the tray menu did not open during the spin"
@@ -45,6 +45,8 @@ xdotool key c
 sleep 1.5
 check "关闭 during a spin: the program goes on until the spin is stopped" app_running
 expect_eq "nothing is recorded yet" 0 "$(sql "$dir/cs.db" 'select sum(c) from cs')"
+# The window folds during a spin too, ten seconds after the press.
+show_draw_window || fail "the draw window did not come up for the stopping press"
 click_in "$WIN" $BUTTON_X $BUTTON_Y
 expect_exit "the stopping press"
 expect_eq "the draw was recorded before the end: one row with c = 1" "1|1" \

@@ -18,11 +18,15 @@ start_program() {
     wait_draw_window
 }
 
-# window_menu: right-clicks the draw window; prints the new popup, if any.
-# (An icon docked in an X tray is a popup-like window of the program too.)
+# window_menu: right-clicks the draw window, made sure to show first (it folds
+# ten seconds after it was brought up, and a right-click on the bare desktop
+# opens the window manager's menu); prints the new popup, if any. Fails when
+# the window did not come up. (An icon docked in an X tray is a popup-like
+# window of the program too.)
 window_menu() {
     local g before
     before=" $(popups_of "$APP_PID" | tr '\n' ' ') "
+    show_draw_window || return 1
     new_popup() {
         local w
         for w in $(popups_of "$APP_PID"); do
@@ -31,8 +35,9 @@ window_menu() {
         return 1
     }
     g=($(geometry "$WIN"))
-    click_at $((g[0] + 100)) $((g[1] + 60)) 3
+    click_at $((g[0] + 100)) $((g[1] + 60)) 3 || return 1
     wait_until 3 new_popup >/dev/null && new_popup
+    return 0
 }
 
 # expect_window_menu WHEN: a right-click in the draw window opens the menu.
@@ -45,6 +50,16 @@ expect_window_menu() {
         wait_until 5 is_unmapped "$menu"
     else
         fail "$1, a right-click in the draw window opened no menu"
+    fi
+}
+
+# expect_no_window_menu: a right-click in the draw window opens nothing.
+expect_no_window_menu() {
+    local menu
+    if menu=$(window_menu); then
+        expect_eq "now a right-click in the draw window opens nothing" "" "$menu"
+    else
+        fail "the draw window did not come up for a right-click"
     fi
 }
 
@@ -62,7 +77,7 @@ if wait_until 15 tray_icon "$APP_PID" >/dev/null; then
 else
     die "the icon never docked in the trayer that started after the program"
 fi
-expect_eq "now a right-click in the draw window opens nothing" "" "$(window_menu)"
+expect_no_window_menu
 open_tray_menu 15 15 || die "a right-click on the icon in trayer opened no menu"
 pass "a right-click on the icon opens the menu"
 close_by_menu_key "X tray"
@@ -79,7 +94,7 @@ else
     die "the program registered no item with the panel that started after it"
 fi
 expect_eq "its menu is exported" "显示大转盘(_S)" "$(sni_menu_labels "$ITEM" | head -n 1)"
-expect_eq "now a right-click in the draw window opens nothing" "" "$(window_menu)"
+expect_no_window_menu
 open_panel_menu || die "a right-click on the icon in the panel opened no menu"
 pass "a right-click on the icon opens the panel's menu"
 shot menu "$(geometry "$MENU" | awk '{ printf "%dx%d+%d+%d", $3 + 40, $4 + 40, $1, $2 }')"

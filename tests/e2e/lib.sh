@@ -21,6 +21,8 @@ PANEL_PID=""
 WIN=""
 BADGE=""
 FRAME=""
+# "PID MILLISECONDS": when the test last brought the program's draw window up.
+DRAW_WINDOW_UP=""
 
 # --- set-up --------------------------------------------------------------------
 
@@ -199,11 +201,13 @@ open_panel_menu() {
     owner=$(xprop -id "$tray" _NET_WM_PID 2>/dev/null | awk '{ print $NF }')
     before=" $(popups_of "$owner" | tr '\n' ' ') "
     g=($(geometry "$tray"))
-    # GTK also maps a 10 x 10 stub off the screen: a menu is on it.
+    # GTK also maps a 10 x 10 stub off the screen: a menu is on it. The
+    # icon's tooltip is no menu either.
     new_panel_popup() {
         local w p
         for w in $(popups_of "$owner"); do
             case "$before" in *" $w "*) continue ;; esac
+            xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_TOOLTIP && continue
             p=($(geometry "$w"))
             [ "${p[0]}" -ge 0 ] && [ "${p[1]}" -ge 0 ] && [ "${p[2]}" -gt 10 ] && { MENU=$w; return 0; }
         done
@@ -252,7 +256,11 @@ expect_placed() {
 }
 
 # spin_once W: a press that starts a spin, a short spin, the stopping press.
-spin_once() { click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127; }
+# The press brings the window up (DRAW_WINDOW_UP, see show_draw_window).
+spin_once() {
+    DRAW_WINDOW_UP="$APP_PID $(now_ms)"
+    click_in "$1" 240 127 && sleep 0.2 && click_in "$1" 240 127
+}
 
 # The draw window's frame (FRAME) ends at the right edge, 50 px above the bottom.
 frame_at_corner() {
@@ -309,6 +317,27 @@ minimise_until_folded() {
         sleep 0.05
     done
     return 1
+}
+
+# show_draw_window [SECONDS]: makes sure the draw window shows at its corner
+# (FRAME) for the click that follows. Ten seconds after it was last brought up
+# (the start, a press on its button, a click on the badge, 显示大转盘) the
+# program folds it into the badge (nine at the earliest, when a tick that came
+# late is followed by one on time), and a click read from the screen a moment
+# before lands on whatever is below. A window that the test brought up less
+# than five seconds ago is left as it is (the click should follow at once);
+# any other is brought up again as a user does, by a click on the badge, once
+# it has folded. SECONDS (10 unless told) for each wait.
+show_draw_window() {
+    local limit=${1:-10} since=${APP_STARTED:-0} g
+    [ "${DRAW_WINDOW_UP%% *}" = "$APP_PID" ] && [ "${DRAW_WINDOW_UP#* }" -gt "$since" ] && since=${DRAW_WINDOW_UP#* }
+    is_mapped "$WIN" && wait_placed "$limit" && [ $(($(now_ms) - since)) -lt 5000 ] && return 0
+    wait_until $((limit + 12)) folded || return 1
+    DRAW_WINDOW_UP="$APP_PID $(now_ms)"
+    g=($(geometry "$BADGE"))
+    [ ${#g[@]} -eq 4 ] || return 1
+    click_at $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) || return 1
+    wait_until "$limit" unfolded && wait_placed "$limit"
 }
 
 # close_draw_window [SECONDS]: closes the draw window the way a user does (the

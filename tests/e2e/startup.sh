@@ -87,13 +87,22 @@ share=$(colour_share "$TEST_TMP/label-idle.png" '#FF00FF')
 check "the label shows fuchsia text (share of fuchsia pixels $share)" awk -v s="${share:-0}" 'BEGIN { exit !(s > 0.03) }'
 
 # (e) one spin, one draw. The button is looked at with the pointer over it,
-# as it is for each press.
+# as it is for each press. The checks above may have outlasted the ten seconds
+# before the window folds.
+show_draw_window || die "the draw window did not come up for the spin"
+wg=($(geometry "$WIN"))
 button_at="81x32+$((wg[0] + 200))+$((wg[1] + 111))"
 pointer_to $((wg[0] + BUTTON_X)) $((wg[1] + BUTTON_Y))
 sleep 0.5
 grab "$TEST_TMP/button-idle.png" "$button_at"
 click_in "$WIN" $BUTTON_X $BUTTON_Y
-sleep 0.5
+# button_changed [same]: the button is drawn differently from its idle look
+# (or, given "same", as it was).
+button_changed() {
+    grab "$TEST_TMP/button-now.png" "$button_at"
+    [ "$(compare_images "$TEST_TMP/button-idle.png" "$TEST_TMP/button-now.png")" = "${1:-different}" ]
+}
+wait_until 5 button_changed
 grab "$TEST_TMP/label-spin.png" "$label_at"
 grab "$TEST_TMP/button-spin.png" "$button_at"
 expect_eq "the button's caption changes for the spin" different "$(compare_images "$TEST_TMP/button-idle.png" "$TEST_TMP/button-spin.png")"
@@ -108,6 +117,7 @@ sleep 0.5  # a second record would show up by now
 expect_eq "after start and stop one row has c = 1 and the total is 1" "1|1|3" \
     "$(sql "$dir/cs.db" 'select count(*) filter (where c = 1), sum(c), count(*) from cs')"
 drawn=$(sql "$dir/cs.db" 'select xm from cs where c = 1')
+wait_until 5 button_changed same
 grab "$TEST_TMP/button-stopped.png" "$button_at"
 expect_eq "the button looks as before the spin (开始转动)" same "$(compare_images "$TEST_TMP/button-idle.png" "$TEST_TMP/button-stopped.png")"
 grab "$TEST_TMP/label-stopped.png" "$label_at"
@@ -140,6 +150,7 @@ wait_until 5 test -s "$dir/cs.db" || die "cs.db was not created in an empty fold
 # SQLite keeps the statement as it was given, the leading keywords in capitals.
 expect_eq "the new store has just the table cs" "CREATE TABLE cs(xm char(20),c int);" "$(sql "$dir/cs.db" .schema)"
 expect_eq "the new store is empty" 0 "$(sql "$dir/cs.db" 'select count(*) from cs')"
+show_draw_window || die "the draw window did not come to its corner"
 click_in "$WIN" $BUTTON_X $BUTTON_Y
 if wait_until 5 find_visible_window "$APP_PID" '^提示$' >/dev/null; then
     box=$(find_visible_window "$APP_PID" '^提示$')

@@ -254,15 +254,17 @@ scenario_draw() {
         start_app "$dir"
         wait_until 30 draw_window >/dev/null || { fail "draw $i: no draw window"; crash_app; continue; }
         WIN=$(draw_window)
-        wait_until 5 is_mapped "$WIN" && wait_placed 10
+        wait_until 5 is_mapped "$WIN"
         k=$((RANDOM % 3 + 1))
         for j in $(seq "$k"); do
+            show_draw_window || fail "draw $i: the draw window did not come up for press $j"
             spin_once "$WIN"
             recorded() { [ "$(total_draws "$dir/cs.db")" = "$j" ]; }
             wait_until 10 recorded || fail "draw $i: press $j was not recorded"
         done
         # The last draw: killed a moment after the stopping press.
         delay=$(random_ms 40)
+        show_draw_window || fail "draw $i: the draw window did not come up for the last press"
         spin_once "$WIN" && sleep_ms "$delay"
         crash_app
         left=$(leftovers "$dir")
