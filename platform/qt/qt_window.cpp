@@ -413,15 +413,16 @@ QByteArray WindowManagerName(xcb_connection_t* connection, xcb_window_t root) {
 // openbox takes that for the user's wish to work in the window and gives it
 // the focus, where the others do not; asked with WM_CHANGE_STATE for the
 // normal state, openbox restores it without the focus (xfwm4 would give the
-// focus there). Qt's map that follows then changes nothing.
-void RestoreWithoutFocusOnOpenbox(QWindow& window) {
+// focus there). True when it was asked.
+bool RestoreWithoutFocusOnOpenbox(QWindow& window) {
     xcb_connection_t* connection = X11Connection();
-    if (connection == nullptr) return;
+    if (connection == nullptr) return false;
     static const xcb_atom_t changeState = Atom(connection, "WM_CHANGE_STATE");
     const xcb_window_t root = RootOf(connection, window);
-    if (changeState == XCB_ATOM_NONE || root == XCB_WINDOW_NONE) return;
-    if (WindowManagerName(connection, root) != "Openbox") return;
+    if (changeState == XCB_ATOM_NONE || root == XCB_WINDOW_NONE) return false;
+    if (WindowManagerName(connection, root) != "Openbox") return false;
     SendToWindowManager(connection, root, window, changeState, {1 /* NormalState */, 0, 0, 0});
+    return true;
 }
 
 // Whether the keyboard focus is in a window of this program, by the X server's
@@ -464,10 +465,12 @@ void QtWindow::showAndRaise(bool activate) {
             SetTransientFor(*widget_->windowHandle(), 0);
             transientFor_ = 0;
         }
-        if (!activate && widget_->isVisible() && widget_->windowHandle() != nullptr) {
-            RestoreWithoutFocusOnOpenbox(*widget_->windowHandle());
-        }
-        widget_->setWindowState(widget_->windowState() & ~Qt::WindowMinimized);
+        // Qt hears of the restore from the window manager. Qt's own restore
+        // maps the window, and a map that reaches openbox before the request
+        // (Qt 5 asks on a connection of its own) is a restore with the focus.
+        const bool restored = !activate && widget_->isVisible() && widget_->windowHandle() != nullptr &&
+                              RestoreWithoutFocusOnOpenbox(*widget_->windowHandle());
+        if (!restored) widget_->setWindowState(widget_->windowState() & ~Qt::WindowMinimized);
     }
     widget_->show();
     keepAboveFullScreen();
