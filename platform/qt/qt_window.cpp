@@ -16,15 +16,12 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
-#include <xcb/xcb.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/x11_focus.h"
 #include "platform/qt/x11_frame.h"
 #include "platform/qt/x11_stacking.h"
 #include "resources/layout.h"
@@ -336,114 +333,6 @@ QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindo
 }
 
 QtWindow::~QtWindow() { delete widget_.data(); }
-
-namespace {
-
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    if (reply == nullptr) return XCB_ATOM_NONE;
-    const xcb_atom_t atom = reply->atom;
-    std::free(reply);
-    return atom;
-}
-
-// A client message about the X11 window to the window manager, on the root.
-void SendToWindowManager(xcb_connection_t* connection, xcb_window_t root, QWindow& window, xcb_atom_t type,
-                         std::array<std::uint32_t, 4> data) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = static_cast<xcb_window_t>(window.winId());
-    event.type = type;
-    std::copy(data.begin(), data.end(), event.data.data32);
-    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(connection);
-}
-
-xcb_window_t RootOf(xcb_connection_t* connection, QWindow& window) {
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
-        connection, xcb_query_tree(connection, static_cast<xcb_window_t>(window.winId())), nullptr);
-    if (tree == nullptr) return XCB_WINDOW_NONE;
-    const xcb_window_t root = tree->root;
-    std::free(tree);
-    return root;
-}
-
-// Asks the window manager to keep a mapped X11 window above the others
-// (_NET_WM_STATE_ADD of _NET_WM_STATE_ABOVE): it is not moved, sized or
-// activated. Something else (the user, the window manager) may have taken the
-// state away since Qt last set it.
-void AskWindowManagerForAbove(QWindow& window) {
-    xcb_connection_t* connection = X11Connection();
-    if (connection == nullptr) return;
-    static const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
-    static const xcb_atom_t above = Atom(connection, "_NET_WM_STATE_ABOVE");
-    if (state == XCB_ATOM_NONE || above == XCB_ATOM_NONE) return;
-    const xcb_window_t root = RootOf(connection, window);
-    if (root == XCB_WINDOW_NONE) return;
-    // _NET_WM_STATE_ADD, from a normal application.
-    SendToWindowManager(connection, root, window, state, {1, above, 0, 1});
-}
-
-// The name the running window manager gives itself: _NET_WM_NAME of the
-// window that _NET_SUPPORTING_WM_CHECK on the root names.
-QByteArray WindowManagerName(xcb_connection_t* connection, xcb_window_t root) {
-    static const xcb_atom_t check = Atom(connection, "_NET_SUPPORTING_WM_CHECK");
-    static const xcb_atom_t name = Atom(connection, "_NET_WM_NAME");
-    QByteArray result;
-    xcb_get_property_reply_t* checked = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr);
-    if (checked != nullptr && checked->format == 32 && xcb_get_property_value_length(checked) == 4) {
-        const xcb_window_t manager = *static_cast<const xcb_window_t*>(xcb_get_property_value(checked));
-        xcb_get_property_reply_t* named = xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, manager, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr);
-        if (named != nullptr && named->format == 8) {
-            result = QByteArray(static_cast<const char*>(xcb_get_property_value(named)),
-                                xcb_get_property_value_length(named));
-        }
-        std::free(named);
-    }
-    std::free(checked);
-    return result;
-}
-
-// Qt restores a minimised X11 window by mapping it again (as ICCCM has it).
-// openbox takes that for the user's wish to work in the window and gives it
-// the focus, where the others do not; asked with WM_CHANGE_STATE for the
-// normal state, openbox restores it without the focus (xfwm4 would give the
-// focus there). Qt's map that follows then changes nothing.
-void RestoreWithoutFocusOnOpenbox(QWindow& window) {
-    xcb_connection_t* connection = X11Connection();
-    if (connection == nullptr) return;
-    static const xcb_atom_t changeState = Atom(connection, "WM_CHANGE_STATE");
-    const xcb_window_t root = RootOf(connection, window);
-    if (changeState == XCB_ATOM_NONE || root == XCB_WINDOW_NONE) return;
-    if (WindowManagerName(connection, root) != "Openbox") return;
-    SendToWindowManager(connection, root, window, changeState, {1 /* NormalState */, 0, 0, 0});
-}
-
-// Whether the keyboard focus is in a window of this program, by the X server's
-// own word: Qt hears of a focus that left only some 400 ms later, and a show
-// in between would take it back from the program the user just went to.
-// Elsewhere, by Qt's word.
-bool FocusIsOurs() {
-    xcb_connection_t* connection = X11Connection();
-    if (connection == nullptr) return QGuiApplication::applicationState() == Qt::ApplicationActive;
-    xcb_get_input_focus_reply_t* focus =
-        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
-    if (focus == nullptr) return false;
-    const xcb_window_t focused = focus->focus;
-    std::free(focus);
-    if (focused == XCB_NONE || focused == XCB_INPUT_FOCUS_POINTER_ROOT) return false;
-    for (QWindow* window : QGuiApplication::allWindows()) {
-        if (window->handle() != nullptr && static_cast<xcb_window_t>(window->winId()) == focused) return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 void QtWindow::showAndRaise(bool activate) {
     if (!widget_->isVisible()) {
