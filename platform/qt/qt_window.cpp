@@ -8,10 +8,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyle>
-#include <QTextDocument>
-#include <QHash>
-#include <QPixmap>
 #include <QRegion>
 #include <QScreen>
 #include <QTimer>
@@ -20,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/qt/picture_cached_label.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/x11_focus.h"
 #include "platform/qt/x11_frame.h"
@@ -50,68 +47,6 @@ public:
 
 private:
     Widget* widget_;
-};
-
-// A label that keeps the picture of each text it has drawn. Qt draws glyphs
-// larger than 64 pixels from their outlines on every paint: the draw
-// window's 96-pixel name cost the spin more than a millisecond of processor
-// a step, while a spin shows the same ten names over and over.
-class PictureCachedLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-
-private:
-    bool hasPixmap() const {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        return !pixmap().isNull();
-#else
-        return !pixmap(Qt::ReturnByValue).isNull();
-#endif
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override {
-        // Rich text, frames and the rest stay with QLabel's own drawing.
-        if (textFormat() == Qt::RichText || (textFormat() == Qt::AutoText && Qt::mightBeRichText(text())) ||
-            frameWidth() != 0 || hasPixmap() || text().isEmpty()) {
-            QLabel::paintEvent(event);
-            return;
-        }
-        const qreal ratio = devicePixelRatioF();
-        auto found = pictures_.find(text());
-        if (found == pictures_.end()) {
-            if (pictures_.size() >= kPictureLimit) pictures_.clear();
-            QPixmap picture((QSizeF(size()) * ratio).toSize());
-            picture.setDevicePixelRatio(ratio);
-            picture.fill(Qt::transparent);
-            QPainter painter(&picture);
-            painter.setFont(font());
-            painter.setLayoutDirection(layoutDirection());
-            // What QLabel::paintEvent does for plain text.
-            QRect area = contentsRect();
-            area.adjust(margin(), margin(), -margin(), -margin());
-            const int flags = QStyle::visualAlignment(layoutDirection(), alignment()) |
-                              (wordWrap() ? Qt::TextWordWrap : 0);
-            style()->drawItemText(&painter, area, static_cast<int>(flags), palette(), isEnabled(), text(),
-                                  foregroundRole());
-            painter.end();
-            found = pictures_.insert(text(), picture);
-        }
-        QPainter painter(this);
-        painter.drawPixmap(0, 0, *found);
-    }
-    void changeEvent(QEvent* event) override {
-        pictures_.clear();  // font, palette, style or state: every picture is stale
-        QLabel::changeEvent(event);
-    }
-    void resizeEvent(QResizeEvent* event) override {
-        pictures_.clear();
-        QLabel::resizeEvent(event);
-    }
-
-private:
-    static constexpr qsizetype kPictureLimit = 64;
-    QHash<QString, QPixmap> pictures_;
 };
 
 Qt::WindowFlags FlagsOf(const layout::Form& form) {
