@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegion>
-#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
@@ -19,7 +18,6 @@
 #include "platform/qt/picture_cached_label.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/x11_focus.h"
-#include "platform/qt/x11_frame.h"
 #include "platform/qt/x11_stacking.h"
 #include "resources/layout.h"
 
@@ -99,7 +97,7 @@ QFont ToQFont(const layout::Font& font) {
 }
 
 FormWidget::FormWidget(const layout::Form& form, QtPlatform& desktop, bool mainWindow)
-    : QWidget(nullptr, FlagsOf(form)), desktop_(desktop), mainWindow_(mainWindow) {
+    : QWidget(nullptr, FlagsOf(form)), desktop_(desktop), mainWindow_(mainWindow), placement_(*this) {
     setObjectName(QString::fromUtf8(form.name.data(), static_cast<qsizetype>(form.name.size())));
     setWindowTitle(View(form.caption));
     setFont(ToQFont(form.font));
@@ -162,80 +160,17 @@ void FormWidget::contextMenuEvent(QContextMenuEvent* event) {
     QWidget::contextMenuEvent(event);
 }
 
-void FormWidget::placeToDevicePixel(int right, int bottom) {
-    if (windowHandle() == nullptr || !PlaceFrameByRightBottom(*windowHandle(), right, bottom)) return;
-    deviceTarget_ = QPoint(right, bottom);
-    deviceRetries_ = 3;
-    placing_ = true;
-    // A later move is the user's or the program's own, not an answer to this one.
-    const int placement = ++placements_;
-    QTimer::singleShot(500, this, [this, placement] {
-        if (placement != placements_) return;
-        deviceRetries_ = 0;
-        placing_ = false;
-    });
-}
-
-// Shown again, Qt maps the window at its logical position, which on a scaled
-// screen may lie a device pixel beside where it was placed.
-void FormWidget::backToDevicePixel() {
-    if (!justShown_ || !deviceTarget_ || !isVisible() || windowHandle() == nullptr) return;
-    // Once framed: the frame's size is what the placement reckons with.
-    if (!IsViewable(*windowHandle())) return;
-    placeToDevicePixel(deviceTarget_->x(), deviceTarget_->y());
-}
-
 bool FormWidget::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     const QEvent::Type type = event->type();
     if (type == QEvent::Show) {
-        // The window manager sets the frame a moment after the window maps;
-        // look again shortly in case no event reports it.
-        justShown_ = true;
-        const int show = ++shows_;
-        for (int delay : {20, 60, 150, 400, 1000}) {
-            QTimer::singleShot(delay, this, [this] {
-                checkFrame();
-                backToDevicePixel();
-            });
-        }
-        QTimer::singleShot(1500, this, [this, show] {
-            if (show == shows_) justShown_ = false;
-        });
-        checkFrame();
+        placement_.shown();
     } else if (type == QEvent::Move) {
-        if (placing_) {
-            if (deviceRetries_ > 0 && windowHandle() != nullptr && deviceTarget_) {
-                --deviceRetries_;
-                PlaceFrameByRightBottom(*windowHandle(), deviceTarget_->x(), deviceTarget_->y());
-            }
-        } else if (justShown_) {
-            // The window manager's answer to the map: back to the pixel.
-            backToDevicePixel();
-        } else if (isVisible()) {
-            // Moved by someone else (the user, say): a later show keeps that place.
-            deviceTarget_.reset();
-        }
-        checkFrame();
+        placement_.moved();
     } else if (type == QEvent::Resize || type == QEvent::WindowTitleChange) {
-        // The caption changes every second while the window is shown: a frame
-        // that a busy window manager sets late is still found.
-        checkFrame();
+        placement_.resizedOrRetitled();
     }
     return handled;
-}
-
-void FormWidget::checkFrame() {
-    if (frameKnownFired_ || !frameKnown || !isVisible()) return;
-    if (frameGeometry().size() == geometry().size()) return;
-    frameKnownFired_ = true;
-    frameKnown();
-    // A busy window manager that is still mapping the window may lose that
-    // move: it is made once more a second later, before anyone could have
-    // moved the window by hand.
-    QTimer::singleShot(1000, this, [this] {
-        if (frameKnown && isVisible()) frameKnown();
-    });
 }
 
 QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindow)
@@ -375,22 +310,7 @@ Rect QtWindow::outerRect() const {
     return Rect{frame.x(), frame.y(), frame.width(), frame.height()};
 }
 
-void QtWindow::moveTo(int left, int top) {
-    widget_->move(left, top);
-    // On a scaled screen: to the device pixel, by the right and bottom edges,
-    // where this program's windows meet the screen's. A screen's scale counts
-    // from its own top-left corner, which is the same point in both kinds of
-    // pixel; the screen is the one the window is moved onto.
-    if (widget_->windowHandle() == nullptr || !widget_->isVisible()) return;
-    const QRect frame(QPoint(left, top), widget_->frameGeometry().size());
-    const QScreen* screen = QGuiApplication::screenAt(frame.center());
-    if (screen == nullptr) screen = widget_->screen();
-    const qreal ratio = screen->devicePixelRatio();
-    if (ratio == 1.0) return;
-    const QPoint origin = screen->geometry().topLeft();
-    widget_->placeToDevicePixel(origin.x() + qRound((frame.x() + frame.width() - origin.x()) * ratio),
-                                origin.y() + qRound((frame.y() + frame.height() - origin.y()) * ratio));
-}
+void QtWindow::moveTo(int left, int top) { widget_->placement().moveTo(left, top); }
 
 void QtWindow::resize(int width, int height) {
     const QSize frame = widget_->frameGeometry().size() - widget_->geometry().size();
@@ -437,6 +357,6 @@ void QtWindow::onMouseDown(std::function<void(MouseButton, int, int)> handler) {
     widget_->mouseDown = std::move(handler);
 }
 
-void QtWindow::onFrameKnown(Handler handler) { widget_->frameKnown = std::move(handler); }
+void QtWindow::onFrameKnown(Handler handler) { widget_->placement().frameKnown = std::move(handler); }
 
 }  // namespace platform::qt

@@ -8,10 +8,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/qt/window_placement.h"
 
 namespace layout {
 struct Form;
@@ -27,14 +27,9 @@ public:
     FormWidget(const layout::Form& form, QtPlatform& desktop, bool mainWindow);
 
     void setImage(QImage image);
-    // Moves the frame to the device pixel (see x11_frame.h), and again on the
-    // moves that follow at once: the window manager may answer Qt's own move
-    // after this one. A window shown again comes back to that pixel, unless
-    // it was moved by someone else in between.
-    void placeToDevicePixel(int right, int bottom);
+    WindowPlacement& placement() { return placement_; }
 
     std::function<void(MouseButton, int, int)> mouseDown;
-    std::function<void()> frameKnown;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -44,18 +39,9 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void checkFrame();
-    void backToDevicePixel();
-
     QtPlatform& desktop_;
     bool mainWindow_;
-    bool frameKnownFired_ = false;
-    std::optional<QPoint> deviceTarget_;
-    int deviceRetries_ = 0;
-    int placements_ = 0;  // so that an earlier placement's timer leaves a later one alone
-    bool placing_ = false;
-    int shows_ = 0;
-    bool justShown_ = false;
+    WindowPlacement placement_;
     QImage image_;
 };
 
