@@ -1,9 +1,7 @@
 #pragma once
 // A window of the platform layer, made of Qt widgets from a layout::Form.
 
-#include <QImage>
 #include <QPointer>
-#include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -11,39 +9,15 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/qt/window_placement.h"
+#include "platform/qt/form_widget.h"
 
 namespace layout {
 struct Form;
-struct Font;
 }  // namespace layout
 
 namespace platform::qt {
 
 class QtPlatform;
-
-class FormWidget : public QWidget {
-public:
-    FormWidget(const layout::Form& form, QtPlatform& desktop, bool mainWindow);
-
-    void setImage(QImage image);
-    WindowPlacement& placement() { return placement_; }
-
-    std::function<void(MouseButton, int, int)> mouseDown;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    bool event(QEvent* event) override;
-
-private:
-    QtPlatform& desktop_;
-    bool mainWindow_;
-    WindowPlacement placement_;
-    QImage image_;
-};
 
 class QtWindow : public Window {
 public:
@@ -82,7 +56,5 @@ private:
     Handler click_;
     std::uint32_t transientFor_ = 0;  // the full-screen window it is kept above
 };
-
-QFont ToQFont(const layout::Font& font);
 
 }  // namespace platform::qt
