@@ -1,31 +1,17 @@
 #include "platform/qt/qt_window.h"
 
-#include <QCloseEvent>
 #include <QApplication>
-#include <QGuiApplication>
-#include <QContextMenuEvent>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
-#include <QStyle>
-#include <QTextDocument>
-#include <QHash>
-#include <QPixmap>
-#include <QRegion>
-#include <QScreen>
 #include <QTimer>
 #include <QWindow>
-#include <xcb/xcb.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include <stdexcept>
 
+#include "platform/qt/picture_cached_label.h"
 #include "platform/qt/qt_platform.h"
-#include "platform/qt/x11_frame.h"
+#include "platform/qt/x11_focus.h"
 #include "platform/qt/x11_stacking.h"
 #include "resources/layout.h"
 
@@ -34,10 +20,6 @@ namespace platform::qt {
 namespace {
 
 QString View(std::u16string_view text) { return ToQ(std::u16string(text)); }
-
-// Faces to fall back on, in order, where the named one is not installed.
-const QStringList kCjkFallbacks = {"NSimSun", "SimSun", "Noto Serif CJK SC", "Noto Sans CJK SC",
-                                   "WenQuanYi Zen Hei", "WenQuanYi Micro Hei", "AR PL UMing CN"};
 
 template <typename Widget>
 class WidgetControl : public Control {
@@ -55,256 +37,7 @@ private:
     Widget* widget_;
 };
 
-// A label that keeps the picture of each text it has drawn. Qt draws glyphs
-// larger than 64 pixels from their outlines on every paint: the draw
-// window's 96-pixel name cost the spin more than a millisecond of processor
-// a step, while a spin shows the same ten names over and over.
-class PictureCachedLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-
-private:
-    bool hasPixmap() const {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        return !pixmap().isNull();
-#else
-        return !pixmap(Qt::ReturnByValue).isNull();
-#endif
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override {
-        // Rich text, frames and the rest stay with QLabel's own drawing.
-        if (textFormat() == Qt::RichText || (textFormat() == Qt::AutoText && Qt::mightBeRichText(text())) ||
-            frameWidth() != 0 || hasPixmap() || text().isEmpty()) {
-            QLabel::paintEvent(event);
-            return;
-        }
-        const qreal ratio = devicePixelRatioF();
-        auto found = pictures_.find(text());
-        if (found == pictures_.end()) {
-            if (pictures_.size() >= kPictureLimit) pictures_.clear();
-            QPixmap picture((QSizeF(size()) * ratio).toSize());
-            picture.setDevicePixelRatio(ratio);
-            picture.fill(Qt::transparent);
-            QPainter painter(&picture);
-            painter.setFont(font());
-            painter.setLayoutDirection(layoutDirection());
-            // What QLabel::paintEvent does for plain text.
-            QRect area = contentsRect();
-            area.adjust(margin(), margin(), -margin(), -margin());
-            const int flags = QStyle::visualAlignment(layoutDirection(), alignment()) |
-                              (wordWrap() ? Qt::TextWordWrap : 0);
-            style()->drawItemText(&painter, area, static_cast<int>(flags), palette(), isEnabled(), text(),
-                                  foregroundRole());
-            painter.end();
-            found = pictures_.insert(text(), picture);
-        }
-        QPainter painter(this);
-        painter.drawPixmap(0, 0, *found);
-    }
-    void changeEvent(QEvent* event) override {
-        pictures_.clear();  // font, palette, style or state: every picture is stale
-        QLabel::changeEvent(event);
-    }
-    void resizeEvent(QResizeEvent* event) override {
-        pictures_.clear();
-        QLabel::resizeEvent(event);
-    }
-
-private:
-    static constexpr qsizetype kPictureLimit = 64;
-    QHash<QString, QPixmap> pictures_;
-};
-
-Qt::WindowFlags FlagsOf(const layout::Form& form) {
-    Qt::WindowFlags flags;
-    if (form.bordered) {
-        flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                Qt::WindowCloseButtonHint;
-        if (form.minimizeBox) flags |= Qt::WindowMinimizeButtonHint;
-        if (form.maximizeBox) flags |= Qt::WindowMaximizeButtonHint;
-    } else {
-        flags = Qt::FramelessWindowHint | (form.taskbarButton ? Qt::Window : Qt::Tool);
-    }
-    if (form.topmost) flags |= Qt::WindowStaysOnTopHint;
-    // A focused full-screen window may cover every managed window kept on
-    // top: on X11 a topmost window without a frame or a taskbar button (the
-    // badge) is one no window manager stacks, above them all.
-    if (!form.bordered && !form.taskbarButton && form.topmost &&
-        QGuiApplication::platformName() == QLatin1String("xcb")) {
-        flags |= Qt::BypassWindowManagerHint;
-    }
-    return flags;
-}
-
-// The parts of the image that are not fully transparent.
-QRegion OpaqueRegion(const QImage& image) {
-    QRegion region;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        int x = 0;
-        while (x < image.width()) {
-            while (x < image.width() && qAlpha(line[x]) == 0) ++x;
-            const int start = x;
-            while (x < image.width() && qAlpha(line[x]) != 0) ++x;
-            if (x > start) region += QRect(start, y, x - start, 1);
-        }
-    }
-    return region;
-}
-
 }  // namespace
-
-QFont ToQFont(const layout::Font& font) {
-    QFont qfont;
-    QStringList families{View(font.face)};
-    if (font.charset == layout::kGb2312Charset) families += kCjkFallbacks;
-    qfont.setFamilies(families);
-    qfont.setPixelSize(font.pixelHeight);
-    qfont.setBold(font.bold);
-    return qfont;
-}
-
-FormWidget::FormWidget(const layout::Form& form, QtPlatform& desktop, bool mainWindow)
-    : QWidget(nullptr, FlagsOf(form)), desktop_(desktop), mainWindow_(mainWindow) {
-    setObjectName(QString::fromUtf8(form.name.data(), static_cast<qsizetype>(form.name.size())));
-    setWindowTitle(View(form.caption));
-    setFont(ToQFont(form.font));
-    resize(form.clientWidth, form.clientHeight);
-    if (!form.bordered) {
-        setAttribute(Qt::WA_TranslucentBackground);
-    }
-}
-
-void FormWidget::setImage(QImage image) {
-    image_ = std::move(image);
-    setFixedSize(image_.size());
-    setMask(OpaqueRegion(image_));
-    update();
-}
-
-void FormWidget::closeEvent(QCloseEvent* event) {
-    if (!mainWindow_) {
-        QWidget::closeEvent(event);
-        return;
-    }
-    // The window stays until the program ends: a spin that is running goes on
-    // until it is stopped and its draw recorded.
-    event->ignore();
-    desktop_.requestQuit();
-}
-
-void FormWidget::mousePressEvent(QMouseEvent* event) {
-    if (mouseDown) {
-        const MouseButton button = event->button() == Qt::RightButton    ? MouseButton::Right
-                                   : event->button() == Qt::MiddleButton ? MouseButton::Middle
-                                                                         : MouseButton::Left;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        const QPoint at = event->position().toPoint();
-#else
-        const QPoint at = event->pos();
-#endif
-        mouseDown(button, at.x(), at.y());
-        return;
-    }
-    QWidget::mousePressEvent(event);
-}
-
-void FormWidget::paintEvent(QPaintEvent* event) {
-    if (image_.isNull()) {
-        QWidget::paintEvent(event);
-        return;
-    }
-    QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(0, 0, image_);
-}
-
-void FormWidget::contextMenuEvent(QContextMenuEvent* event) {
-    // Without a notification area the menu would be out of reach: it opens here instead.
-    if (mainWindow_ && !desktop_.trayAvailable()) {
-        desktop_.popupMenu(event->globalPos());
-        return;
-    }
-    QWidget::contextMenuEvent(event);
-}
-
-void FormWidget::placeToDevicePixel(int right, int bottom) {
-    if (windowHandle() == nullptr || !PlaceFrameByRightBottom(*windowHandle(), right, bottom)) return;
-    deviceTarget_ = QPoint(right, bottom);
-    deviceRetries_ = 3;
-    placing_ = true;
-    // A later move is the user's or the program's own, not an answer to this one.
-    const int placement = ++placements_;
-    QTimer::singleShot(500, this, [this, placement] {
-        if (placement != placements_) return;
-        deviceRetries_ = 0;
-        placing_ = false;
-    });
-}
-
-// Shown again, Qt maps the window at its logical position, which on a scaled
-// screen may lie a device pixel beside where it was placed.
-void FormWidget::backToDevicePixel() {
-    if (!justShown_ || !deviceTarget_ || !isVisible() || windowHandle() == nullptr) return;
-    // Once framed: the frame's size is what the placement reckons with.
-    if (!IsViewable(*windowHandle())) return;
-    placeToDevicePixel(deviceTarget_->x(), deviceTarget_->y());
-}
-
-bool FormWidget::event(QEvent* event) {
-    const bool handled = QWidget::event(event);
-    const QEvent::Type type = event->type();
-    if (type == QEvent::Show) {
-        // The window manager sets the frame a moment after the window maps;
-        // look again shortly in case no event reports it.
-        justShown_ = true;
-        const int show = ++shows_;
-        for (int delay : {20, 60, 150, 400, 1000}) {
-            QTimer::singleShot(delay, this, [this] {
-                checkFrame();
-                backToDevicePixel();
-            });
-        }
-        QTimer::singleShot(1500, this, [this, show] {
-            if (show == shows_) justShown_ = false;
-        });
-        checkFrame();
-    } else if (type == QEvent::Move) {
-        if (placing_) {
-            if (deviceRetries_ > 0 && windowHandle() != nullptr && deviceTarget_) {
-                --deviceRetries_;
-                PlaceFrameByRightBottom(*windowHandle(), deviceTarget_->x(), deviceTarget_->y());
-            }
-        } else if (justShown_) {
-            // The window manager's answer to the map: back to the pixel.
-            backToDevicePixel();
-        } else if (isVisible()) {
-            // Moved by someone else (the user, say): a later show keeps that place.
-            deviceTarget_.reset();
-        }
-        checkFrame();
-    } else if (type == QEvent::Resize || type == QEvent::WindowTitleChange) {
-        // The caption changes every second while the window is shown: a frame
-        // that a busy window manager sets late is still found.
-        checkFrame();
-    }
-    return handled;
-}
-
-void FormWidget::checkFrame() {
-    if (frameKnownFired_ || !frameKnown || !isVisible()) return;
-    if (frameGeometry().size() == geometry().size()) return;
-    frameKnownFired_ = true;
-    frameKnown();
-    // A busy window manager that is still mapping the window may lose that
-    // move: it is made once more a second later, before anyone could have
-    // moved the window by hand.
-    QTimer::singleShot(1000, this, [this] {
-        if (frameKnown && isVisible()) frameKnown();
-    });
-}
 
 QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindow)
     : widget_(new FormWidget(form, desktop, mainWindow)) {
@@ -336,115 +69,6 @@ QtWindow::QtWindow(const layout::Form& form, QtPlatform& desktop, bool mainWindo
 }
 
 QtWindow::~QtWindow() { delete widget_.data(); }
-
-namespace {
-
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    if (reply == nullptr) return XCB_ATOM_NONE;
-    const xcb_atom_t atom = reply->atom;
-    std::free(reply);
-    return atom;
-}
-
-// A client message about the X11 window to the window manager, on the root.
-void SendToWindowManager(xcb_connection_t* connection, xcb_window_t root, QWindow& window, xcb_atom_t type,
-                         std::array<std::uint32_t, 4> data) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = static_cast<xcb_window_t>(window.winId());
-    event.type = type;
-    std::copy(data.begin(), data.end(), event.data.data32);
-    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(connection);
-}
-
-xcb_window_t RootOf(xcb_connection_t* connection, QWindow& window) {
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
-        connection, xcb_query_tree(connection, static_cast<xcb_window_t>(window.winId())), nullptr);
-    if (tree == nullptr) return XCB_WINDOW_NONE;
-    const xcb_window_t root = tree->root;
-    std::free(tree);
-    return root;
-}
-
-// Asks the window manager to keep a mapped X11 window above the others
-// (_NET_WM_STATE_ADD of _NET_WM_STATE_ABOVE): it is not moved, sized or
-// activated. Something else (the user, the window manager) may have taken the
-// state away since Qt last set it.
-void AskWindowManagerForAbove(QWindow& window) {
-    xcb_connection_t* connection = X11Connection();
-    if (connection == nullptr) return;
-    static const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
-    static const xcb_atom_t above = Atom(connection, "_NET_WM_STATE_ABOVE");
-    if (state == XCB_ATOM_NONE || above == XCB_ATOM_NONE) return;
-    const xcb_window_t root = RootOf(connection, window);
-    if (root == XCB_WINDOW_NONE) return;
-    // _NET_WM_STATE_ADD, from a normal application.
-    SendToWindowManager(connection, root, window, state, {1, above, 0, 1});
-}
-
-// The name the running window manager gives itself: _NET_WM_NAME of the
-// window that _NET_SUPPORTING_WM_CHECK on the root names.
-QByteArray WindowManagerName(xcb_connection_t* connection, xcb_window_t root) {
-    static const xcb_atom_t check = Atom(connection, "_NET_SUPPORTING_WM_CHECK");
-    static const xcb_atom_t name = Atom(connection, "_NET_WM_NAME");
-    QByteArray result;
-    xcb_get_property_reply_t* checked = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr);
-    if (checked != nullptr && checked->format == 32 && xcb_get_property_value_length(checked) == 4) {
-        const xcb_window_t manager = *static_cast<const xcb_window_t*>(xcb_get_property_value(checked));
-        xcb_get_property_reply_t* named = xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, manager, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr);
-        if (named != nullptr && named->format == 8) {
-            result = QByteArray(static_cast<const char*>(xcb_get_property_value(named)),
-                                xcb_get_property_value_length(named));
-        }
-        std::free(named);
-    }
-    std::free(checked);
-    return result;
-}
-
-// Qt restores a minimised X11 window by mapping it again (as ICCCM has it).
-// openbox takes that for the user's wish to work in the window and gives it
-// the focus, where the others do not; asked with WM_CHANGE_STATE for the
-// normal state, openbox restores it without the focus (xfwm4 would give the
-// focus there). True when it was asked.
-bool RestoreWithoutFocusOnOpenbox(QWindow& window) {
-    xcb_connection_t* connection = X11Connection();
-    if (connection == nullptr) return false;
-    static const xcb_atom_t changeState = Atom(connection, "WM_CHANGE_STATE");
-    const xcb_window_t root = RootOf(connection, window);
-    if (changeState == XCB_ATOM_NONE || root == XCB_WINDOW_NONE) return false;
-    if (WindowManagerName(connection, root) != "Openbox") return false;
-    SendToWindowManager(connection, root, window, changeState, {1 /* NormalState */, 0, 0, 0});
-    return true;
-}
-
-// Whether the keyboard focus is in a window of this program, by the X server's
-// own word: Qt hears of a focus that left only some 400 ms later, and a show
-// in between would take it back from the program the user just went to.
-// Elsewhere, by Qt's word.
-bool FocusIsOurs() {
-    xcb_connection_t* connection = X11Connection();
-    if (connection == nullptr) return QGuiApplication::applicationState() == Qt::ApplicationActive;
-    xcb_get_input_focus_reply_t* focus =
-        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
-    if (focus == nullptr) return false;
-    const xcb_window_t focused = focus->focus;
-    std::free(focus);
-    if (focused == XCB_NONE || focused == XCB_INPUT_FOCUS_POINTER_ROOT) return false;
-    for (QWindow* window : QGuiApplication::allWindows()) {
-        if (window->handle() != nullptr && static_cast<xcb_window_t>(window->winId()) == focused) return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 void QtWindow::showAndRaise(bool activate) {
     if (!widget_->isVisible()) {
@@ -554,22 +178,7 @@ Rect QtWindow::outerRect() const {
     return Rect{frame.x(), frame.y(), frame.width(), frame.height()};
 }
 
-void QtWindow::moveTo(int left, int top) {
-    widget_->move(left, top);
-    // On a scaled screen: to the device pixel, by the right and bottom edges,
-    // where this program's windows meet the screen's. A screen's scale counts
-    // from its own top-left corner, which is the same point in both kinds of
-    // pixel; the screen is the one the window is moved onto.
-    if (widget_->windowHandle() == nullptr || !widget_->isVisible()) return;
-    const QRect frame(QPoint(left, top), widget_->frameGeometry().size());
-    const QScreen* screen = QGuiApplication::screenAt(frame.center());
-    if (screen == nullptr) screen = widget_->screen();
-    const qreal ratio = screen->devicePixelRatio();
-    if (ratio == 1.0) return;
-    const QPoint origin = screen->geometry().topLeft();
-    widget_->placeToDevicePixel(origin.x() + qRound((frame.x() + frame.width() - origin.x()) * ratio),
-                                origin.y() + qRound((frame.y() + frame.height() - origin.y()) * ratio));
-}
+void QtWindow::moveTo(int left, int top) { widget_->placement().moveTo(left, top); }
 
 void QtWindow::resize(int width, int height) {
     const QSize frame = widget_->frameGeometry().size() - widget_->geometry().size();
@@ -616,6 +225,6 @@ void QtWindow::onMouseDown(std::function<void(MouseButton, int, int)> handler) {
     widget_->mouseDown = std::move(handler);
 }
 
-void QtWindow::onFrameKnown(Handler handler) { widget_->frameKnown = std::move(handler); }
+void QtWindow::onFrameKnown(Handler handler) { widget_->placement().frameKnown = std::move(handler); }
 
 }  // namespace platform::qt

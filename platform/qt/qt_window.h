@@ -1,63 +1,23 @@
 #pragma once
 // A window of the platform layer, made of Qt widgets from a layout::Form.
 
-#include <QImage>
 #include <QPointer>
-#include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/qt/form_widget.h"
 
 namespace layout {
 struct Form;
-struct Font;
 }  // namespace layout
 
 namespace platform::qt {
 
 class QtPlatform;
-
-class FormWidget : public QWidget {
-public:
-    FormWidget(const layout::Form& form, QtPlatform& desktop, bool mainWindow);
-
-    void setImage(QImage image);
-    // Moves the frame to the device pixel (see x11_frame.h), and again on the
-    // moves that follow at once: the window manager may answer Qt's own move
-    // after this one. A window shown again comes back to that pixel, unless
-    // it was moved by someone else in between.
-    void placeToDevicePixel(int right, int bottom);
-
-    std::function<void(MouseButton, int, int)> mouseDown;
-    std::function<void()> frameKnown;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    bool event(QEvent* event) override;
-
-private:
-    void checkFrame();
-    void backToDevicePixel();
-
-    QtPlatform& desktop_;
-    bool mainWindow_;
-    bool frameKnownFired_ = false;
-    std::optional<QPoint> deviceTarget_;
-    int deviceRetries_ = 0;
-    int placements_ = 0;  // so that an earlier placement's timer leaves a later one alone
-    bool placing_ = false;
-    int shows_ = 0;
-    bool justShown_ = false;
-    QImage image_;
-};
 
 class QtWindow : public Window {
 public:
@@ -96,7 +56,5 @@ private:
     Handler click_;
     std::uint32_t transientFor_ = 0;  // the full-screen window it is kept above
 };
-
-QFont ToQFont(const layout::Font& font);
 
 }  // namespace platform::qt

@@ -5,9 +5,9 @@
 #include <QDBusInterface>
 #include <QGuiApplication>
 #include <QString>
-#include <cstdlib>
 #include <string>
-#include <xcb/xcb.h>
+
+#include "platform/qt/x11.h"
 
 namespace platform::qt {
 
@@ -27,11 +27,7 @@ TrayHosts::TrayHosts() {
         x_ = nullptr;
         return;
     }
-    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
-    xcb_intern_atom_reply_t* atom =
-        xcb_intern_atom_reply(x_, xcb_intern_atom(x_, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
-    if (atom != nullptr) traySelection_ = atom->atom;
-    std::free(atom);
+    traySelection_ = x11::InternAtom(x_, "_NET_SYSTEM_TRAY_S" + std::to_string(screen));
 }
 
 TrayHosts::~TrayHosts() {
@@ -49,11 +45,9 @@ bool TrayHosts::statusNotifierHost() const {
 
 bool TrayHosts::xembedTray() const {
     if (x_ == nullptr || traySelection_ == 0) return false;
-    xcb_get_selection_owner_reply_t* reply =
-        xcb_get_selection_owner_reply(x_, xcb_get_selection_owner(x_, traySelection_), nullptr);
-    const bool owned = reply != nullptr && reply->owner != XCB_NONE;
-    std::free(reply);
-    return owned;
+    const x11::ReplyPtr<xcb_get_selection_owner_reply_t> reply(
+        xcb_get_selection_owner_reply(x_, xcb_get_selection_owner(x_, traySelection_), nullptr));
+    return reply && reply->owner != XCB_NONE;
 }
 
 bool TrayHosts::busConnected() const { return QDBusConnection::sessionBus().isConnected(); }

@@ -5,13 +5,8 @@
 // window meant to sit flush with the screen's edge ends a pixel short.
 
 class QWindow;
-struct xcb_connection_t;
 
 namespace platform::qt {
-
-// A connection to the X server the program's windows are on; null when they
-// are not on X11.
-xcb_connection_t* X11Connection();
 
 // The screen scale the X resources of $DISPLAY ask for ("Xft.dpi", as desktops
 // set it for a scaled screen); 0 where they name none or there is no X server.

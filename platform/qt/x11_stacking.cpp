@@ -4,57 +4,16 @@
 #include <QRect>
 #include <QWindow>
 #include <algorithm>
-#include <array>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <vector>
 
-#include <xcb/xcb.h>
-
-#include "platform/qt/x11_frame.h"
+#include "platform/qt/x11.h"
 
 namespace platform::qt {
 
 namespace {
 
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename Reply>
-using ReplyPtr = std::unique_ptr<Reply, FreeReply>;
-
-enum Name { kClientListStacking, kState, kFullScreen, kHidden, kNameCount };
-
-// Interned once, all in one round trip.
-const std::array<xcb_atom_t, kNameCount>& Atoms(xcb_connection_t* x) {
-    static const std::array<xcb_atom_t, kNameCount> atoms = [x] {
-        static constexpr std::array<const char*, kNameCount> kNames = {
-            "_NET_CLIENT_LIST_STACKING", "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN", "_NET_WM_STATE_HIDDEN"};
-        std::array<xcb_intern_atom_cookie_t, kNameCount> cookies{};
-        for (std::size_t i = 0; i < kNames.size(); ++i) {
-            cookies[i] = xcb_intern_atom(x, 0, static_cast<std::uint16_t>(std::strlen(kNames[i])), kNames[i]);
-        }
-        std::array<xcb_atom_t, kNameCount> interned{};
-        for (std::size_t i = 0; i < cookies.size(); ++i) {
-            const ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(x, cookies[i], nullptr));
-            interned[i] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-        }
-        return interned;
-    }();
-    return atoms;
-}
-
-xcb_get_property_cookie_t AskList(xcb_connection_t* x, xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-    return xcb_get_property(x, 0, window, property, type, 0, 1024);
-}
-
-// A property of 32-bit items (windows, atoms); empty where it is not set.
-std::vector<std::uint32_t> List(xcb_connection_t* x, xcb_get_property_cookie_t cookie) {
-    const ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(x, cookie, nullptr));
-    if (!reply || reply->format != 32) return {};
-    const auto* items = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-    return std::vector<std::uint32_t>(items, items + xcb_get_property_value_length(reply.get()) / 4);
+xcb_get_property_cookie_t AskList(xcb_connection_t* x, xcb_window_t window, x11::Atom property, xcb_atom_t type) {
+    return x11::AskProperty(x, window, x11::AtomOf(x, property), type, 1024);
 }
 
 bool Contains(const std::vector<std::uint32_t>& items, std::uint32_t item) {
@@ -64,9 +23,10 @@ bool Contains(const std::vector<std::uint32_t>& items, std::uint32_t item) {
 // Where the window is on the screen, and the root window it is on; an empty
 // rectangle for a window that is gone.
 QRect PlaceOf(xcb_connection_t* x, xcb_window_t window, xcb_window_t* root = nullptr) {
-    const ReplyPtr<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(x, xcb_get_geometry(x, window), nullptr));
+    const x11::ReplyPtr<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(x, xcb_get_geometry(x, window), nullptr));
     if (!geometry) return {};
-    const ReplyPtr<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+    const x11::ReplyPtr<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
         x, xcb_translate_coordinates(x, window, geometry->root, 0, 0), nullptr));
     if (!origin) return {};
     if (root != nullptr) *root = geometry->root;
@@ -74,7 +34,7 @@ QRect PlaceOf(xcb_connection_t* x, xcb_window_t window, xcb_window_t* root = nul
 }
 
 bool Viewable(xcb_connection_t* x, xcb_window_t window) {
-    const ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
+    const x11::ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, window), nullptr));
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
@@ -102,14 +62,14 @@ struct Stacking {
 };
 
 Stacking StackingAround(xcb_connection_t* x, QWindow& window) {
-    const auto& atoms = Atoms(x);
     const auto id = static_cast<xcb_window_t>(window.winId());
     xcb_window_t root = XCB_WINDOW_NONE;
     Stacking stacking{PlaceOf(x, id, &root), {}};
     if (stacking.place.isEmpty()) return stacking;
 
     // Bottom to top.
-    const std::vector<xcb_window_t> clients = List(x, AskList(x, root, atoms[kClientListStacking], XCB_ATOM_WINDOW));
+    const std::vector<xcb_window_t> clients =
+        x11::Items(x, AskList(x, root, x11::Atom::ClientListStacking, XCB_ATOM_WINDOW));
     const std::vector<xcb_window_t> ours = OurWindows();
     std::vector<Other> others;
     std::vector<xcb_get_property_cookie_t> states;
@@ -118,12 +78,12 @@ Stacking StackingAround(xcb_connection_t* x, QWindow& window) {
         if (client == id) aboveOurs = true;
         if (Contains(ours, client)) continue;
         others.push_back({client, false, aboveOurs});
-        states.push_back(AskList(x, client, atoms[kState], XCB_ATOM_ATOM));
+        states.push_back(AskList(x, client, x11::Atom::WmState, XCB_ATOM_ATOM));
     }
     for (std::size_t i = others.size(); i-- > 0;) {
-        const std::vector<std::uint32_t> state = List(x, states[i]);
-        if (Contains(state, atoms[kHidden]) || !Viewable(x, others[i].window)) continue;
-        others[i].fullScreen = Contains(state, atoms[kFullScreen]);
+        const std::vector<std::uint32_t> state = x11::Items(x, states[i]);
+        if (Contains(state, x11::AtomOf(x, x11::Atom::WmStateHidden)) || !Viewable(x, others[i].window)) continue;
+        others[i].fullScreen = Contains(state, x11::AtomOf(x, x11::Atom::WmStateFullScreen));
         stacking.others.push_back(others[i]);
     }
     return stacking;
@@ -132,7 +92,7 @@ Stacking StackingAround(xcb_connection_t* x, QWindow& window) {
 }  // namespace
 
 std::uint32_t FullScreenWindowOver(QWindow& window) {
-    xcb_connection_t* x = X11Connection();
+    xcb_connection_t* x = x11::Connection();
     if (x == nullptr || window.handle() == nullptr) return XCB_WINDOW_NONE;
     const Stacking stacking = StackingAround(x, window);
     for (const Other& other : stacking.others) {
@@ -142,7 +102,7 @@ std::uint32_t FullScreenWindowOver(QWindow& window) {
 }
 
 bool CoveredByAnotherProgram(QWindow& window) {
-    xcb_connection_t* x = X11Connection();
+    xcb_connection_t* x = x11::Connection();
     if (x == nullptr || window.handle() == nullptr) return true;
     const Stacking stacking = StackingAround(x, window);
     for (const Other& other : stacking.others) {
@@ -151,8 +111,21 @@ bool CoveredByAnotherProgram(QWindow& window) {
     return false;
 }
 
+void AskWindowManagerForAbove(QWindow& window) {
+    xcb_connection_t* x = x11::Connection();
+    if (x == nullptr) return;
+    const xcb_atom_t state = x11::AtomOf(x, x11::Atom::WmState);
+    const xcb_atom_t above = x11::AtomOf(x, x11::Atom::WmStateAbove);
+    if (state == XCB_ATOM_NONE || above == XCB_ATOM_NONE) return;
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    const xcb_window_t root = x11::RootOf(x, id);
+    if (root == XCB_WINDOW_NONE) return;
+    // _NET_WM_STATE_ADD, from a normal application.
+    x11::SendToWindowManager(x, root, id, state, {1, above, 0, 1});
+}
+
 void SetTransientFor(QWindow& window, std::uint32_t owner) {
-    xcb_connection_t* x = X11Connection();
+    xcb_connection_t* x = x11::Connection();
     if (x == nullptr || window.handle() == nullptr) return;
     const auto id = static_cast<xcb_window_t>(window.winId());
     if (owner == XCB_WINDOW_NONE) {

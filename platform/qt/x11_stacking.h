@@ -22,6 +22,12 @@ std::uint32_t FullScreenWindowOver(QWindow& window);
 // stacked above it. True where that cannot be told (not on X11).
 bool CoveredByAnotherProgram(QWindow& window);
 
+// Asks the window manager to keep a mapped X11 window above the others
+// (_NET_WM_STATE_ADD of _NET_WM_STATE_ABOVE): it is not moved, sized or
+// activated. Something else (the user, the window manager) may have taken the
+// state away since Qt last set it.
+void AskWindowManagerForAbove(QWindow& window);
+
 // Declares the window transient for owner, or for no window when owner is 0.
 void SetTransientFor(QWindow& window, std::uint32_t owner);
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/win32/gdi.h"
+
 namespace platform::win32 {
 
 namespace {
@@ -38,9 +40,8 @@ constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI: the scale the user chose
 
 // Windows 7 and 8: one DPI for every monitor, fixed until the user logs off.
 UINT SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
-    if (screen != nullptr) ReleaseDC(nullptr, screen);
+    const ScreenDcHandle screen(GetDC(nullptr));
+    const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
     return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
 }
 

@@ -381,8 +381,8 @@ void Win32Window::setLayeredImage(const PremultipliedBitmap& bitmap, int left, i
         bitmap.pixels.size() != static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height)) {
         throw std::invalid_argument("图片的像素数与它的大小不符");
     }
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
+    const ScreenDcHandle screen(GetDC(nullptr));
+    const MemoryDcHandle memory(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = bitmap.width;
@@ -391,23 +391,20 @@ void Win32Window::setLayeredImage(const PremultipliedBitmap& bitmap, int left, i
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const BitmapHandle dib(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     BOOL updated = FALSE;
-    if (dib != nullptr && bits != nullptr) {
+    if (dib && bits != nullptr) {
         // 0xAARRGGBB in memory, little-endian, is the DIB's B, G, R, A.
         std::copy(bitmap.pixels.begin(), bitmap.pixels.end(), static_cast<std::uint32_t*>(bits));
-        HGDIOBJ previous = SelectObject(memory, dib);
+        const Selection selected(memory.get(), dib.get());
         SetWindowLongW(hwnd_, GWL_EXSTYLE, GetWindowLongW(hwnd_, GWL_EXSTYLE) | WS_EX_LAYERED);
         POINT source{0, 0};
         POINT destination{left, top};
         SIZE size{bitmap.width, bitmap.height};
         BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        updated = UpdateLayeredWindow(hwnd_, screen, &destination, &size, memory, &source, 0, &blend, ULW_ALPHA);
-        SelectObject(memory, previous);
+        updated = UpdateLayeredWindow(hwnd_, screen.get(), &destination, &size, memory.get(), &source, 0, &blend,
+                                      ULW_ALPHA);
     }
-    if (dib != nullptr) DeleteObject(dib);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     if (!updated) throw std::runtime_error("无法给窗口加上图片（UpdateLayeredWindow 失败）");
 }
 

@@ -6,8 +6,8 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <type_traits>
 
+#include "platform/win32/gdi.h"
 #include "platform/win32/win32_platform.h"
 
 namespace layout {
@@ -19,12 +19,6 @@ namespace platform::win32 {
 
 // The class name of every top-level window the layer makes.
 inline constexpr wchar_t kFormClass[] = L"NamewheelForm";
-
-// A GDI font, deleted with its owner.
-struct FontDeleter {
-    void operator()(HFONT font) const { DeleteObject(font); }
-};
-using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
 
 class Win32Control : public Control {
 public:

@@ -16,8 +16,15 @@
 #include <vector>
 
 #include "common/text.h"
+#include "platform/win32/gdi.h"
 
 namespace {
+
+using platform::win32::BitmapHandle;
+using platform::win32::GdiObjectHandle;
+using platform::win32::MemoryDcHandle;
+using platform::win32::ScreenDcHandle;
+using platform::win32::Selection;
 
 std::string Utf8(const std::wstring& text) {
     return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
@@ -43,8 +50,8 @@ constexpr int kIconSize = 32;
 template <typename Draw>
 std::vector<DWORD> Pixels(Draw&& draw) {
     std::vector<DWORD> pixels(kIconSize * kIconSize, 0);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
+    const ScreenDcHandle screen(GetDC(nullptr));
+    const MemoryDcHandle memory(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = kIconSize;
@@ -53,18 +60,14 @@ std::vector<DWORD> Pixels(Draw&& draw) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (dib != nullptr && bits != nullptr) {
-        HGDIOBJ previous = SelectObject(memory, dib);
-        draw(memory, screen);
+    const BitmapHandle dib(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (dib && bits != nullptr) {
+        const Selection selected(memory.get(), dib.get());
+        draw(memory.get(), screen.get());
         GdiFlush();
         const auto* source = static_cast<const DWORD*>(bits);
         pixels.assign(source, source + kIconSize * kIconSize);
-        SelectObject(memory, previous);
     }
-    if (dib != nullptr) DeleteObject(dib);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     return pixels;
 }
 
@@ -97,10 +100,10 @@ std::string IconName(HWND iconControl) {
     int bestDifference = 12;  // of 255 on average: anything further is no system icon
     for (const auto& k : known) {
         const std::vector<DWORD> drawn = Pixels([&](HDC memory, HDC) {
-            HBRUSH brush = CreateSolidBrush(RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
+            const GdiObjectHandle<HBRUSH> brush(
+                CreateSolidBrush(RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF)));
             RECT all{0, 0, kIconSize, kIconSize};
-            FillRect(memory, &all, brush);
-            DeleteObject(brush);
+            FillRect(memory, &all, brush.get());
             DrawIconEx(memory, 0, 0, LoadIconW(nullptr, k.id), kIconSize, kIconSize, 0, nullptr, DI_NORMAL);
         });
         const int difference = Difference(shown, drawn);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "platform/win32/gdi.h"
 
 namespace {
 
@@ -122,9 +123,12 @@ int wmain(int argc, wchar_t* argv[]) {
     } else {
         HICON icon = static_cast<HICON>(LoadImageW(module, L"MAINICON", IMAGE_ICON, 48, 48, 0));
         ICONINFO info{};
+        const bool described = icon != nullptr && GetIconInfo(icon, &info);
+        // GetIconInfo makes the two bitmaps for its caller to delete.
+        const platform::win32::BitmapHandle colourBitmap(info.hbmColor);
+        const platform::win32::BitmapHandle maskBitmap(info.hbmMask);
         BITMAP colour{};
-        if (icon != nullptr && GetIconInfo(icon, &info) && info.hbmColor != nullptr &&
-            GetObjectW(info.hbmColor, sizeof colour, &colour)) {
+        if (described && colourBitmap && GetObjectW(colourBitmap.get(), sizeof colour, &colour)) {
             char buffer[64];
             std::snprintf(buffer, sizeof buffer, "icon MAINICON %ldx%ld %u bits", colour.bmWidth, colour.bmHeight,
                           colour.bmBitsPixel);
@@ -132,8 +136,6 @@ int wmain(int argc, wchar_t* argv[]) {
         } else {
             line("icon MAINICON missing");
         }
-        if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
-        if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
         if (icon != nullptr) DestroyIcon(icon);
 
         line(PngResource(module, L"PNG"));
