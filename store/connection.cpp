@@ -2,11 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "platform/kernel.h"
 #include "store/connection_string.h"
-#include "store/query.h"
-#include "store/transaction.h"
+#include "store/transaction_participant.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ void TADOConnection::Open() {
 }
 
 void TADOConnection::Close() {
-    for (TADOQuery* query : queries_) query->Close();
+    for (TransactionParticipant* participant : participants_) participant->ConnectionClosing();
     db_.reset();
     inTransaction_ = false;
 }
@@ -115,35 +116,65 @@ void TADOConnection::BeginWrite() {
     }
 }
 
+void TADOConnection::CommitWrite() {
+    if (!Writing()) return;
+    sqlite3* db = db_.get();
+    try {
+        Commit(db);
+    } catch (const UnconfirmedChange&) {
+        throw;
+    } catch (const Error& error) {
+        RollBack(db);
+        throw Error(SaveFailedMessage(error.message()));
+    }
+}
+
+void TADOConnection::RollbackWrite() noexcept { RollBack(db_.get()); }
+
+bool TADOConnection::Writing() const { return db_ != nullptr && sqlite3_get_autocommit(db_.get()) == 0; }
+
+void TADOConnection::Execute(const std::u16string& sql) {
+    sqlite3* db = RequireOpen();
+    const StatementHandle statement = Prepare(db, sql);
+    if (const int rc = sqlite3_step(statement.get()); rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        ThrowSqlite(db, u"名单库出错");
+    }
+}
+
+void TADOConnection::Register(TransactionParticipant& participant) { participants_.push_back(&participant); }
+
+void TADOConnection::Unregister(TransactionParticipant& participant) { std::erase(participants_, &participant); }
+
 void TADOConnection::BeginTrans() {
     BeginWrite();
     inTransaction_ = true;
-    for (TADOQuery* query : queries_) query->BeginUndo();
+    for (TransactionParticipant* participant : participants_) participant->TransactionBegun();
 }
 
 void TADOConnection::CommitTrans() {
     sqlite3* db = RequireOpen();
     try {
-        for (TADOQuery* query : queries_) query->WriteHeldPosts();
+        for (TransactionParticipant* participant : participants_) participant->WriteOut();
         Commit(db);
     } catch (const UnconfirmedChange&) {
-        inTransaction_ = false;
-        for (TADOQuery* query : queries_) query->EndUndo(false);
+        EndTrans(false);
         throw;
     } catch (const std::exception& error) {
         RollbackTrans();
         throw Error(SaveFailedMessage(MessageOf(error)));
     }
-    inTransaction_ = false;
-    for (TADOQuery* query : queries_) query->EndUndo(false);
+    EndTrans(false);
 }
 
 void TADOConnection::RollbackTrans() {
-    for (TADOQuery* query : queries_) query->DropHeldPosts();
     RollBack(db_.get());
-    inTransaction_ = false;
     // Whatever the rollback did on disk, the file holds (or, once a journal
     // left by a failing disk has been played back, will hold) what it held
-    // before the transaction: so does the view.
-    for (TADOQuery* query : queries_) query->EndUndo(true);
+    // before the transaction: so do the views.
+    EndTrans(true);
+}
+
+void TADOConnection::EndTrans(bool rolledBack) {
+    inTransaction_ = false;
+    for (TransactionParticipant* participant : participants_) participant->TransactionEnded(rolledBack);
 }

@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include "common/text.h"
-#include "store/transaction.h"
 
 void CloseDatabase::operator()(sqlite3* db) const noexcept {
     RollBack(db);

@@ -1,14 +1,25 @@
 #pragma once
 // SQLite's handles as owning types, and the steps of SQLite the store's classes
-// share, each failure in the store's own words. Only the store uses these.
+// share, each failure in the store's own words. Only the store uses these;
+// the forms catch UnconfirmedChange.
 
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "common/text.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
+
+// A change the file holds, though the disk did not confirm that it will
+// outlast a power cut (the sync of its folder failed). A commit that throws
+// it has not been rolled back: the views hold the change too.
+class UnconfirmedChange : public Error {
+public:
+    using Error::Error;
+};
 
 // Closing a database rolls back a transaction still open on it.
 struct CloseDatabase {
@@ -42,9 +53,9 @@ void Step(sqlite3* db, sqlite3_stmt* statement);
 // another reason.
 bool BeginImmediate(sqlite3* db, std::u16string_view store);
 // Runs COMMIT; throws Error with SQLite's reason when it fails. What is to be
-// rolled back then is the caller's to roll back. Throws UnconfirmedChange
-// (store/transaction.h) when the change is in the file but the sync of its
-// folder failed: there is nothing to roll back.
+// rolled back then is the caller's to roll back. Throws UnconfirmedChange when
+// the change is in the file but the sync of its folder failed: there is
+// nothing to roll back.
 void Commit(sqlite3* db);
 // Rolls back the transaction open on db, if there is one.
 void RollBack(sqlite3* db) noexcept;
