@@ -146,10 +146,3 @@ std::u16string ToU16(int value) {
     const std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());
 }
-
-Error::Error(std::u16string message) : message_(std::move(message)), utf8_(Utf16ToUtf8(message_)) {}
-
-std::u16string MessageOf(const std::exception& error) {
-    if (const auto* own = dynamic_cast<const Error*>(&error)) return own->message();
-    return Utf8ToUtf16(error.what());
-}

@@ -3,6 +3,7 @@
 // SQLite.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,8 @@ public:
     void RollbackTrans();
     bool InTransaction() const { return inTransaction_; }
 
-    // What the last failed open said; empty after a good one.
-    const std::u16string& LastError() const { return lastError_; }
+    // Why the last open failed; none after a good one.
+    const std::optional<Error>& LastError() const { return lastError_; }
     const std::filesystem::path& Path() const { return path_; }
 
     // A write of the store's own, unseen by the views: takes the store's
@@ -66,5 +67,5 @@ private:
     std::vector<TransactionParticipant*> participants_;
     bool inTransaction_ = false;
     std::filesystem::path path_;
-    std::u16string lastError_;
+    std::optional<Error> lastError_;
 };

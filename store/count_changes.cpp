@@ -27,8 +27,9 @@ void CountChanges::WriteOut(const std::vector<ViewRow>& rows, RosterTable& table
     const Run run = *held_;
     held_.reset();
     if (table.SetCounts(run.first, run.last, run.value) != run.last - run.first + 1) {
-        throw Error(u"“" + TrimControl(rows[run.firstIndex].xm) + u"”" +
-                    (run.first == run.last ? u"" : u"和它后面的名字中有的") + u"已不在名单库里");
+        const std::u16string& name = rows[run.firstIndex].xm;
+        if (run.first == run.last) throw Error(ErrorKind::RowGone, {name});
+        throw Error(ErrorKind::RowGone, {name, u"run"});
     }
 }
 

@@ -42,10 +42,10 @@ void TADOQuery::Open() {
         Load();
     } catch (const Error& error) {
         table_.reset();
-        throw Error(u"打不开名单库“" + connection_.Path().u16string() + u"”：" + error.message());
+        throw Error::Within(u"打不开名单库“" + connection_.Path().u16string() + u"”：", error);
     }
     state_ = DataSetState::Browse;
-    openFailure_.clear();
+    openFailure_.reset();
     ApplySort();
 }
 
@@ -87,7 +87,7 @@ void TADOQuery::Requery() {
 
 void TADOQuery::RequireActive() const {
     if (state_ != DataSetState::Inactive) return;
-    if (!openFailure_.empty()) throw Error(openFailure_);
+    if (openFailure_) throw *openFailure_;
     throw Error(u"名单没有打开");
 }
 
@@ -172,7 +172,7 @@ int TADOQuery::FieldAsInteger(std::string_view field) {
         // same write transaction that will post it.
         WriteOut();
         const std::optional<std::int32_t> count = table_->ReadCount(row.rowid);
-        if (!count) throw Error(u"“" + TrimControl(row.xm) + u"”已不在名单库里");
+        if (!count) throw Error(ErrorKind::RowGone, {row.xm});
         pendingC_ = *count;
         pendingRead_ = true;
     }
@@ -241,7 +241,7 @@ void TADOQuery::Post() {
             } else {
                 BeginOwnTransaction();
                 if (table_->SetCounts(row.rowid, row.rowid, pendingC_) != 1) {
-                    throw Error(u"“" + TrimControl(row.xm) + u"”已不在名单库里");
+                    throw Error(ErrorKind::RowGone, {row.xm});
                 }
                 EndOwnTransaction(true);
             }
@@ -295,7 +295,7 @@ void TADOQuery::CheckBrowseMode() {
 void TADOQuery::AppendRecord(std::u16string xm, int c) {
     RequireActive();
     CheckBrowseMode();
-    if (xm.size() > kNameLimit) throw Error(NameTooLongMessage(xm, xm.size()));
+    if (xm.size() > kNameLimit) throw NameTooLong(xm, xm.size());
     WriteOut();
     const std::int64_t rowid = table_->Insert(xm, c);
     rows_.push_back(ViewRow{rowid, std::move(xm), c});
@@ -303,9 +303,8 @@ void TADOQuery::AppendRecord(std::u16string xm, int c) {
     position_ = order_.size() - 1;
 }
 
-std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length) {
+Error NameTooLong(std::u16string_view start, std::size_t length) {
     const std::size_t limit = TADOQuery::kNameLimit;
-    return u"名字“" + std::u16string(start.substr(0, limit)) + u"…”有 " +
-           ToU16(static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF))) + u" 个字符，最多 " +
-           ToU16(static_cast<int>(limit)) + u" 个";
+    return Error(ErrorKind::NameTooLong, {start.substr(0, limit), ToU16(static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF))),
+                                          ToU16(static_cast<int>(limit))});
 }

@@ -75,11 +75,11 @@ public:
     void AppendRecord(std::u16string xm, int c);
 
     // The longest name the store takes, in UTF-16 code units. A longer one is
-    // refused with NameTooLongMessage.
+    // refused with NameTooLong.
     static constexpr std::size_t kNameLimit = 20;
 
     // Why the view is not open, for the message of an action on a closed view.
-    void NoteOpenFailure(std::u16string reason) { openFailure_ = std::move(reason); }
+    void NoteOpenFailure(Error reason) { openFailure_ = std::move(reason); }
 
 private:
     void TransactionBegun() override;
@@ -114,11 +114,11 @@ private:
     bool pendingRead_ = false;
     bool pendingSet_ = false;
     bool ownTransaction_ = false;
-    std::u16string openFailure_;
+    std::optional<Error> openFailure_;
     std::mt19937 shuffle_;
     CountChanges changes_;
 };
 
 // Why a name of length units (beginning with start) is refused: its first
 // units, its length and the limit.
-std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length);
+Error NameTooLong(std::u16string_view start, std::size_t length);
