@@ -22,6 +22,8 @@ std::u16string AsciiLowerCase(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
+// The same into out, whose room is kept for the next text.
+void Utf16ToUtf8(std::u16string_view text, std::string& out);
 
 // True when bytes are UTF-8 as a whole (no overlong forms, no surrogates,
 // nothing above U+10FFFF).

@@ -39,4 +39,5 @@ private:
     StatementHandle update_;
     StatementHandle updateRun_;
     StatementHandle reread_;
+    std::string utf8_;  // the name being inserted
 };

@@ -168,6 +168,31 @@ TEST_F(StoreTest, AFullDiskIsToldApartFromOtherFailures) {
     }
 }
 
+TEST_F(StoreTest, NamesReadAsSQLiteReadsThemEvenWhenTheyAreNoUTF8) {
+    Open({});
+    // Bytes another tool may have left: a stray byte, a surrogate and an
+    // overlong form, each in UTF-8's shape; and a plain name.
+    fake::Sql(Store(), "insert into cs values (cast(x'41FF42' as text), 0), (cast(x'EDA080' as text), 0), "
+                       "(cast(x'C0AF' as text), 0), ('张三', 0);");
+    std::vector<std::u16string> expected;
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Store().c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "select xm from cs order by rowid", -1, &statement, nullptr);
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(statement, 0));
+            expected.emplace_back(text, static_cast<std::size_t>(sqlite3_column_bytes16(statement, 0)) / 2);
+        }
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+    }
+    ASSERT_EQ(expected.size(), 4u);
+    query.Requery();
+    query.SetSort(u"");
+    EXPECT_EQ(Order(), expected);
+}
+
 TEST_F(StoreTest, SortsByCountWithTiesInFreshRandomOrder) {
     std::vector<StoredRow> rows;
     for (int i = 0; i < 12; ++i) rows.push_back({u"n" + ToU16(i), i % 3});
