@@ -19,26 +19,17 @@ TADOQuery::~TADOQuery() {
     connection_.Unregister(*this);
 }
 
-std::u16string TADOQuery::SqlText() const {
-    std::u16string text;
-    for (const std::u16string& line : SQL) {
-        if (!text.empty()) text += u"\r\n";
-        text += line;
-    }
-    return text;
-}
-
 void TADOQuery::ExecSQL() {
     connection_.RequireOpen();
     WriteOut();
-    connection_.Execute(SqlText());
+    connection_.Execute(JoinSqlLines(SQL));
 }
 
 void TADOQuery::Open() {
     Close();
     connection_.RequireOpen();
     try {
-        table_.emplace(connection_, RosterTable::NameInSelect(SqlText()));
+        table_.emplace(connection_, RosterTable::NameInSelect(JoinSqlLines(SQL)));
         Load();
     } catch (const Error& error) {
         table_.reset();
@@ -190,18 +181,14 @@ void TADOQuery::SetField(std::string_view field, int value) {
 bool TADOQuery::Locate(std::string_view field, std::u16string_view value) {
     try {
         RequireActive();
-        const ViewField which = FieldNamed(field);
-        for (std::size_t i = 0; i < order_.size(); ++i) {
-            const ViewRow& row = rows_[order_[i]];
-            if (which == ViewField::Xm ? TrimControl(row.xm) == value : ToU16(row.c) == value) {
-                CheckBrowseMode();
-                position_ = i;
-                return true;
-            }
-        }
+        const std::optional<std::size_t> found = FindInOrder(rows_, order_, FieldNamed(field), value);
+        if (!found) return false;
+        CheckBrowseMode();
+        position_ = *found;
+        return true;
     } catch (const std::exception&) {
+        return false;
     }
-    return false;
 }
 
 void TADOQuery::BeginOwnTransaction() {
@@ -221,14 +208,12 @@ void TADOQuery::Edit() {
     if (state_ == DataSetState::Edit) return;
     BeginOwnTransaction();
     state_ = DataSetState::Edit;
-    pendingSet_ = false;
-    pendingRead_ = false;
+    pendingSet_ = pendingRead_ = false;
 }
 
 void TADOQuery::LeaveEditMode() {
     state_ = DataSetState::Browse;
-    pendingSet_ = false;
-    pendingRead_ = false;
+    pendingSet_ = pendingRead_ = false;
 }
 
 void TADOQuery::Post() {
@@ -240,9 +225,7 @@ void TADOQuery::Post() {
                 changes_.Hold(rows_, order_[position_], pendingC_, *table_);
             } else {
                 BeginOwnTransaction();
-                if (table_->SetCounts(row.rowid, row.rowid, pendingC_) != 1) {
-                    throw Error(ErrorKind::RowGone, {row.xm});
-                }
+                table_->SetCount(row, pendingC_);
                 EndOwnTransaction(true);
             }
         } catch (const UnconfirmedChange&) {
@@ -301,10 +284,4 @@ void TADOQuery::AppendRecord(std::u16string xm, int c) {
     rows_.push_back(ViewRow{rowid, std::move(xm), c});
     order_.push_back(static_cast<std::uint32_t>(rows_.size() - 1));
     position_ = order_.size() - 1;
-}
-
-Error NameTooLong(std::u16string_view start, std::size_t length) {
-    const std::size_t limit = TADOQuery::kNameLimit;
-    return Error(ErrorKind::NameTooLong, {start.substr(0, limit), ToU16(static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF))),
-                                          ToU16(static_cast<int>(limit))});
 }

@@ -76,7 +76,7 @@ public:
 
     // The longest name the store takes, in UTF-16 code units. A longer one is
     // refused with NameTooLong.
-    static constexpr std::size_t kNameLimit = 20;
+    static constexpr std::size_t kNameLimit = kStoreNameLimit;
 
     // Why the view is not open, for the message of an action on a closed view.
     void NoteOpenFailure(Error reason) { openFailure_ = std::move(reason); }
@@ -99,7 +99,6 @@ private:
     void LeaveEditMode();
     void BeginOwnTransaction();
     void EndOwnTransaction(bool commit);
-    std::u16string SqlText() const;
 
     TADOConnection& connection_;
     DataSetState state_ = DataSetState::Inactive;
@@ -119,6 +118,3 @@ private:
     CountChanges changes_;
 };
 
-// Why a name of length units (beginning with start) is refused: its first
-// units, its length and the limit.
-Error NameTooLong(std::u16string_view start, std::size_t length);

@@ -40,6 +40,21 @@ std::u16string RosterTable::NameInSelect(std::u16string_view sql) {
     return table;
 }
 
+Error NameTooLong(std::u16string_view start, std::size_t length) {
+    return Error(ErrorKind::NameTooLong, {start.substr(0, kStoreNameLimit),
+                                          ToU16(static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF))),
+                                          ToU16(static_cast<int>(kStoreNameLimit))});
+}
+
+std::u16string JoinSqlLines(const std::vector<std::u16string>& lines) {
+    std::u16string text;
+    for (const std::u16string& line : lines) {
+        if (!text.empty()) text += u"\r\n";
+        text += line;
+    }
+    return text;
+}
+
 RosterTable::RosterTable(TADOConnection& connection, std::u16string table)
     : connection_(connection), table_(std::move(table)) {}
 
@@ -75,6 +90,10 @@ std::optional<std::int32_t> RosterTable::ReadCount(std::int64_t rowid) {
     sqlite3_reset(reread);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowSqlite(db, u"读取名单库失败");
     return count;
+}
+
+void RosterTable::SetCount(const ViewRow& row, std::int32_t value) {
+    if (SetCounts(row.rowid, row.rowid, value) != 1) throw Error(ErrorKind::RowGone, {row.xm});
 }
 
 int RosterTable::SetCounts(std::int64_t first, std::int64_t last, std::int32_t value) {

@@ -7,10 +7,20 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error.h"
 #include "store/sqlite.h"
 #include "store/view_rows.h"
 
 class TADOConnection;
+
+// The longest name the store takes, in UTF-16 code units.
+inline constexpr std::size_t kStoreNameLimit = 20;
+// Why a name of length units (beginning with start) is refused: its first
+// units, its length and the limit.
+Error NameTooLong(std::u16string_view start, std::size_t length);
+
+// A statement given line by line, as one text.
+std::u16string JoinSqlLines(const std::vector<std::u16string>& lines);
 
 class RosterTable {
 public:
@@ -26,6 +36,8 @@ public:
     std::vector<ViewRow> ReadAll();
     // The count the file holds for the row; none when the row has gone.
     std::optional<std::int32_t> ReadCount(std::int64_t rowid);
+    // Sets c of the row; throws Error (RowGone) when it has gone from the file.
+    void SetCount(const ViewRow& row, std::int32_t value);
     // Sets c of the rows from first to last (one row where they are equal);
     // the number of rows changed.
     int SetCounts(std::int64_t first, std::int64_t last, std::int32_t value);

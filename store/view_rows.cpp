@@ -44,6 +44,15 @@ SortKey ParseSortExpression(std::u16string_view expression) {
     return key;
 }
 
+std::optional<std::size_t> FindInOrder(const std::vector<ViewRow>& rows, const std::vector<std::uint32_t>& order,
+                                       ViewField field, std::u16string_view value) {
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const ViewRow& row = rows[order[i]];
+        if (field == ViewField::Xm ? TrimControl(row.xm) == value : ToU16(row.c) == value) return i;
+    }
+    return std::nullopt;
+}
+
 void SortRows(const std::vector<ViewRow>& rows, SortKey key, std::mt19937& shuffle, std::vector<std::uint32_t>& order) {
     order.resize(rows.size());
     std::iota(order.begin(), order.end(), 0u);

@@ -2,6 +2,7 @@
 // The rows a view of the roster table holds, and the order it shows them in.
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -26,6 +27,11 @@ struct SortKey {
 };
 // Throws Error for an expression that is none of those.
 SortKey ParseSortExpression(std::u16string_view text);
+
+// The first place in order whose row's field, as text (a name trimmed of
+// blanks and control characters at both ends), equals value.
+std::optional<std::size_t> FindInOrder(const std::vector<ViewRow>& rows, const std::vector<std::uint32_t>& order,
+                                       ViewField field, std::u16string_view value);
 
 // The rows in the order key gives, as indices into rows. Rows that tie come
 // in a fresh random order every time, so no name is favoured for standing
