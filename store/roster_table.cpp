@@ -71,6 +71,10 @@ std::vector<ViewRow> RosterTable::ReadAll() {
     }
     if (xm < 0 || c < 0) throw Error(u"名单库的表“" + table_ + u"”缺少 xm 或 c 列");
     std::vector<ViewRow> rows;
+    // Room for every row at once (SQLite counts them without reading them):
+    // growing the rows as they come would move each of them again and again.
+    const StatementHandle count = Prepare(db, u"select count(*) from " + table_);
+    if (sqlite3_step(count.get()) == SQLITE_ROW) rows.reserve(static_cast<std::size_t>(sqlite3_column_int64(count.get(), 0)));
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         rows.push_back(ViewRow{sqlite3_column_int64(statement, 0), Column16(statement, xm),
