@@ -39,14 +39,14 @@ void RecordDraw(TADOQuery& view, const std::u16string& name) {
         const int count = view.FieldAsInteger("c");
         // A store edited by another tool may hold any count; one more than the
         // largest would wrap round to the smallest.
-        if (count == std::numeric_limits<int>::max()) throw Error(u"次数已到上限 " + ToU16(count));
+        if (count == std::numeric_limits<int>::max()) throw Error(ErrorKind::CountLimit, {ToU16(count)});
         view.SetField("c", count + 1);
         view.Post();
     } catch (const UnconfirmedChange& error) {
-        throw Error(u"“" + name + u"”已记下，但" + error.message() + u"：断电后这次记录可能丢失，请检查磁盘");
+        throw Error::Within(u"“" + name + u"”已记下，但", error, u"：断电后这次记录可能丢失，请检查磁盘");
     } catch (const std::exception& error) {
         view.Cancel();
-        throw Error(u"“" + name + u"”这次没有记下：" + MessageOf(error));
+        throw Error::Within(u"“" + name + u"”这次没有记下：", error);
     }
 }
 
@@ -154,7 +154,7 @@ void TForm1::FormCreate() {
     Spinning = false;
     const std::filesystem::path store = AppFilePath(kStoreFile);
     RemoveStaleTemporaryStores(store);
-    std::u16string unconfirmed;
+    std::optional<Error> unconfirmed;
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::symlink_status(store, ec))) {
         const std::filesystem::path rosterFile = AppFilePath(kDefaultRoster);
@@ -166,7 +166,7 @@ void TForm1::FormCreate() {
     }
     OpenRosterView(ADOConnection1, ADOQuery1, store);
     // The new store is in use all the same.
-    if (!unconfirmed.empty()) throw Error(unconfirmed);
+    if (unconfirmed) throw *unconfirmed;
 }
 
 void TForm1::btn1Click() {
@@ -267,7 +267,7 @@ void TForm1::N3Click() {
     const Roster roster = ReadRosterFile(std::filesystem::path(*chosen));
     const std::filesystem::path store = AppFilePath(kStoreFile);
     ADOConnection1.Close();
-    std::u16string unconfirmed;
+    std::optional<Error> unconfirmed;
     try {
         unconfirmed = CreateStore(ADOConnection1, ADOQuery1, store, &roster);
     } catch (...) {
@@ -275,7 +275,7 @@ void TForm1::N3Click() {
         throw;
     }
     OpenRosterView(ADOConnection1, ADOQuery1, store);
-    if (!unconfirmed.empty()) throw Error(unconfirmed);
+    if (unconfirmed) throw *unconfirmed;
 }
 
 void TForm1::N2Click() {
@@ -294,10 +294,10 @@ void TForm1::N2Click() {
         reset.Commit();
     } catch (const UnconfirmedChange& error) {
         ADOQuery1.SetSort(kSortByCount);
-        throw Error(u"次数已清除，但" + error.message() + u"：断电后可能仍是原来的次数，请检查磁盘");
+        throw Error::Within(u"次数已清除，但", error, u"：断电后可能仍是原来的次数，请检查磁盘");
     } catch (const std::exception& error) {
         ADOQuery1.SetSort(kSortByCount);
-        throw Error(u"次数没有清除：" + MessageOf(error));
+        throw Error::Within(u"次数没有清除：", error);
     }
     ADOQuery1.SetSort(kSortByCount);
     ShowNotice(u"已清除记录");

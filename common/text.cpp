@@ -79,6 +79,12 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 
 std::string Utf16ToUtf8(std::u16string_view text) {
     std::string out;
+    Utf16ToUtf8(text, out);
+    return out;
+}
+
+void Utf16ToUtf8(std::u16string_view text, std::string& out) {
+    out.clear();
     out.reserve(text.size() * 3);
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
@@ -105,7 +111,6 @@ std::string Utf16ToUtf8(std::u16string_view text) {
             out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
         }
     }
-    return out;
 }
 
 bool IsValidUtf8(std::string_view bytes) {
@@ -145,11 +150,4 @@ std::u16string AsciiLowerCase(std::u16string_view text) {
 std::u16string ToU16(int value) {
     const std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());
-}
-
-Error::Error(std::u16string message) : message_(std::move(message)), utf8_(Utf16ToUtf8(message_)) {}
-
-std::u16string MessageOf(const std::exception& error) {
-    if (const auto* own = dynamic_cast<const Error*>(&error)) return own->message();
-    return Utf8ToUtf16(error.what());
 }

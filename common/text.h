@@ -1,9 +1,10 @@
 #pragma once
-// UTF-16 text helpers and the program's own error type.
+// UTF-16 text helpers, and the program's own error type (common/error.h).
 
-#include <exception>
 #include <string>
 #include <string_view>
+
+#include "common/error.h"
 
 // What stands in the text for bytes or units that are no text.
 inline constexpr char16_t kReplacementCharacter = 0xFFFD;
@@ -21,6 +22,8 @@ std::u16string AsciiLowerCase(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
+// The same into out, whose room is kept for the next text.
+void Utf16ToUtf8(std::u16string_view text, std::string& out);
 
 // True when bytes are UTF-8 as a whole (no overlong forms, no surrogates,
 // nothing above U+10FFFF).
@@ -35,18 +38,3 @@ struct Utf8Reading {
 Utf8Reading ReadAsUtf8(std::string_view bytes);
 
 std::u16string ToU16(int value);
-
-// A failure the program reports in its own words.
-class Error : public std::exception {
-public:
-    explicit Error(std::u16string message);
-    const std::u16string& message() const noexcept { return message_; }
-    const char* what() const noexcept override { return utf8_.c_str(); }
-
-private:
-    std::u16string message_;
-    std::string utf8_;
-};
-
-// The message of any exception, as UTF-16.
-std::u16string MessageOf(const std::exception& error);

@@ -2,11 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "platform/kernel.h"
 #include "store/connection_string.h"
-#include "store/query.h"
-#include "store/transaction.h"
+#include "store/transaction_participant.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ TADOConnection::~TADOConnection() { Close(); }
 
 sqlite3* TADOConnection::RequireOpen() const {
     if (db_ == nullptr) {
-        throw Error(lastError_.empty() ? std::u16string(u"名单库没有连接") : lastError_);
+        throw lastError_ ? *lastError_ : Error(u"名单库没有连接");
     }
     return db_.get();
 }
@@ -48,8 +49,10 @@ void TADOConnection::Open() {
         if (!parts.password.empty()) throw Error(where + u"：名单库不设密码");
         std::error_code ec;
         const auto status = std::filesystem::status(path_, ec);
-        if (!std::filesystem::exists(status)) throw Error(where + u"：文件不存在");
-        if (!std::filesystem::is_regular_file(status)) throw Error(where + u"：这不是一个文件");
+        if (!std::filesystem::exists(status)) throw Error::Within(where + u"：", Error(ErrorKind::NoStoreFile, {}));
+        if (!std::filesystem::is_regular_file(status)) {
+            throw Error::Within(where + u"：", Error(ErrorKind::NotAFile, {}));
+        }
 
         // Only the user-interface thread uses a connection: SQLite need not
         // take its mutexes on every call (they cost 7 % of a large import).
@@ -57,7 +60,7 @@ void TADOConnection::Open() {
         try {
             db = OpenDatabase(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
         } catch (const Error& error) {
-            throw Error(where + u"：" + error.message());
+            throw Error::Within(where + u"：", error);
         }
         // Every posted draw is on disk before its handler returns, and stays
         // there if the power goes right after: each commit is synced in full
@@ -72,9 +75,9 @@ void TADOConnection::Open() {
                                 ? "PRAGMA schema_version; PRAGMA journal_mode=DELETE; PRAGMA synchronous=EXTRA;"
                                 : "PRAGMA schema_version; PRAGMA journal_mode=TRUNCATE; PRAGMA synchronous=EXTRA;";
         if (sqlite3_exec(db.get(), setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
-            throw Error(where + u"：" + StoreErrorReason(db.get()));
+            throw Error::Within(where + u"：", StoreError(db.get()));
         }
-        if (sqlite3_db_readonly(db.get(), "main") == 1) throw Error(where + u"：文件是只读的，抽中的次数无法保存");
+        if (sqlite3_db_readonly(db.get(), "main") == 1) throw Error::Within(where + u"：", Error(ErrorKind::ReadOnly, {}));
         // Each write makes a journal beside the file: without it no draw
         // could be saved, and that would only show once a spin had ended.
         const std::filesystem::path folder = path_.parent_path();
@@ -85,15 +88,15 @@ void TADOConnection::Open() {
         }
         RemoveStaleJournal(db.get(), path_);
         db_ = std::move(db);
-        lastError_.clear();
+        lastError_.reset();
     } catch (const Error& error) {
-        lastError_ = error.message();
+        lastError_ = error;
         throw;
     }
 }
 
 void TADOConnection::Close() {
-    for (TADOQuery* query : queries_) query->Close();
+    for (TransactionParticipant* participant : participants_) participant->ConnectionClosing();
     db_.reset();
     inTransaction_ = false;
 }
@@ -110,40 +113,69 @@ void TADOConnection::BeginWrite() {
     int moved = 0;
     if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved != 0) {
         RollBack(db);
-        throw Error(u"名单库“" + path_.u16string() + u"”已被另一个程序换成了新导入的名单，这里打开的名单已经过时，"
-                    u"不能再记录：请关闭程序，再重新打开");
+        throw Error(ErrorKind::StoreReplaced, {path_.u16string()});
     }
 }
+
+void TADOConnection::CommitWrite() {
+    if (!Writing()) return;
+    sqlite3* db = db_.get();
+    try {
+        Commit(db);
+    } catch (const UnconfirmedChange&) {
+        throw;
+    } catch (const Error& error) {
+        RollBack(db);
+        throw SaveFailed(error);
+    }
+}
+
+void TADOConnection::RollbackWrite() noexcept { RollBack(db_.get()); }
+
+bool TADOConnection::Writing() const { return db_ != nullptr && sqlite3_get_autocommit(db_.get()) == 0; }
+
+void TADOConnection::Execute(const std::u16string& sql) {
+    sqlite3* db = RequireOpen();
+    const StatementHandle statement = Prepare(db, sql);
+    if (const int rc = sqlite3_step(statement.get()); rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        ThrowSqlite(db, u"名单库出错");
+    }
+}
+
+void TADOConnection::Register(TransactionParticipant& participant) { participants_.push_back(&participant); }
+
+void TADOConnection::Unregister(TransactionParticipant& participant) { std::erase(participants_, &participant); }
 
 void TADOConnection::BeginTrans() {
     BeginWrite();
     inTransaction_ = true;
-    for (TADOQuery* query : queries_) query->BeginUndo();
+    for (TransactionParticipant* participant : participants_) participant->TransactionBegun();
 }
 
 void TADOConnection::CommitTrans() {
     sqlite3* db = RequireOpen();
     try {
-        for (TADOQuery* query : queries_) query->WriteHeldPosts();
+        for (TransactionParticipant* participant : participants_) participant->WriteOut();
         Commit(db);
     } catch (const UnconfirmedChange&) {
-        inTransaction_ = false;
-        for (TADOQuery* query : queries_) query->EndUndo(false);
+        EndTrans(false);
         throw;
     } catch (const std::exception& error) {
         RollbackTrans();
-        throw Error(SaveFailedMessage(MessageOf(error)));
+        throw SaveFailed(error);
     }
-    inTransaction_ = false;
-    for (TADOQuery* query : queries_) query->EndUndo(false);
+    EndTrans(false);
 }
 
 void TADOConnection::RollbackTrans() {
-    for (TADOQuery* query : queries_) query->DropHeldPosts();
     RollBack(db_.get());
-    inTransaction_ = false;
     // Whatever the rollback did on disk, the file holds (or, once a journal
     // left by a failing disk has been played back, will hold) what it held
-    // before the transaction: so does the view.
-    for (TADOQuery* query : queries_) query->EndUndo(true);
+    // before the transaction: so do the views.
+    EndTrans(true);
+}
+
+void TADOConnection::EndTrans(bool rolledBack) {
+    inTransaction_ = false;
+    for (TransactionParticipant* participant : participants_) participant->TransactionEnded(rolledBack);
 }

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "common/text.h"
 #include "store/connection.h"
@@ -11,18 +12,18 @@
 
 namespace {
 
-// Makes a new database file at path and writes its header; empty, or why not.
-std::u16string WriteNewDatabase(const std::filesystem::path& path) {
+// Makes a new database file at path and writes its header; none, or why not.
+std::optional<Error> WriteNewDatabase(const std::filesystem::path& path) {
     try {
         const DatabaseHandle db = OpenDatabase(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         // A new database is written on its first change: write its header now, so
         // that the file is a database, not an empty file, when this returns.
         if (sqlite3_exec(db.get(), "PRAGMA user_version=0;", nullptr, nullptr, nullptr) != SQLITE_OK) {
-            return StoreErrorReason(db.get());
+            return StoreError(db.get());
         }
-        return {};
+        return std::nullopt;
     } catch (const Error& error) {
-        return error.message();
+        return error;
     }
 }
 
@@ -37,14 +38,12 @@ void CreateCatalog(const std::u16string& connectionString) {
     if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
         throw Error(where + u"：文件已存在");
     }
-    const std::u16string reason = WriteNewDatabase(path);
-    if (!std::filesystem::exists(path, ec)) {
-        throw Error(where + u"：" + (reason.empty() ? std::u16string(u"文件没有建成") : reason));
-    }
-    if (!reason.empty()) throw Error(where + u"：" + reason);
+    const std::optional<Error> reason = WriteNewDatabase(path);
+    if (!std::filesystem::exists(path, ec)) throw Error::Within(where + u"：", reason ? *reason : Error(u"文件没有建成"));
+    if (reason) throw Error::Within(where + u"：", *reason);
 }
 
-std::u16string g_lastError;
+Error g_lastError(u"名单库出错");
 
 // Runs a routine's body: every failure, whatever it throws or when the body
 // reports it, becomes false and the routine's last error, never one left from
@@ -53,18 +52,18 @@ template <typename Body>
 bool Routine(Body body) {
     try {
         if (body()) return true;
-        g_lastError = u"名单库出错";
+        g_lastError = Error(u"名单库出错");
     } catch (const std::exception& error) {
-        g_lastError = MessageOf(error);
+        g_lastError = Error::Within(u"", error);
     } catch (...) {
-        g_lastError = u"名单库出错";
+        g_lastError = Error(u"名单库出错");
     }
     return false;
 }
 
 }  // namespace
 
-const std::u16string& LastStoreRoutineError() { return g_lastError; }
+const Error& LastStoreRoutineError() { return g_lastError; }
 
 bool CreateJetDatabase(std::u16string path, std::u16string password) {
     return Routine([&] {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "common/error.h"
+
 class TADOConnection;
 class TADOQuery;
 
@@ -16,8 +18,8 @@ bool ExecSql(TADOQuery& query, std::u16string statement);
 // Opens query on every row of table; true when it is then open.
 bool OpenTable(TADOQuery& query, std::u16string table);
 
-// What the last of the four routines that failed said.
-const std::u16string& LastStoreRoutineError();
+// Why the last of the four routines that failed did.
+const Error& LastStoreRoutineError();
 
 // The statement that makes the store's one table.
 inline constexpr char16_t kCreateTableSql[] = u"create table cs(xm char(20),c int)";

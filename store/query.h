@@ -4,18 +4,22 @@
 // gives, and writes every posted change to the file at once.
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "store/sqlite.h"
+#include "store/count_changes.h"
+#include "store/roster_table.h"
+#include "store/transaction_participant.h"
+#include "store/view_rows.h"
 
 class TADOConnection;
 
 enum class DataSetState { Inactive, Browse, Edit };
 
-class TADOQuery {
+class TADOQuery : private TransactionParticipant {
 public:
     explicit TADOQuery(TADOConnection& connection);
     ~TADOQuery();
@@ -71,54 +75,37 @@ public:
     void AppendRecord(std::u16string xm, int c);
 
     // The longest name the store takes, in UTF-16 code units. A longer one is
-    // refused with NameTooLongMessage.
-    static constexpr std::size_t kNameLimit = 20;
+    // refused with NameTooLong.
+    static constexpr std::size_t kNameLimit = kStoreNameLimit;
 
     // Why the view is not open, for the message of an action on a closed view.
-    void NoteOpenFailure(std::u16string reason) { openFailure_ = std::move(reason); }
+    void NoteOpenFailure(Error reason) { openFailure_ = std::move(reason); }
 
 private:
-    friend class TADOConnection;
-
-    struct Row {
-        std::int64_t rowid;
-        std::u16string xm;
-        std::int32_t c;
-    };
+    void TransactionBegun() override;
+    void WriteOut() override;
+    void TransactionEnded(bool rolledBack) override;
+    void ConnectionClosing() override { Close(); }
 
     void RequireActive() const;
     void RequireRow() const;
-    Row& CurrentRow();
-    const Row& CurrentRow() const;
-    int FieldIndex(std::string_view field) const;
+    ViewRow& CurrentRow();
+    const ViewRow& CurrentRow() const;
     void ApplySort();
-    void Resort(std::size_t position);
+    // Moves the current row to its place after its count changed.
+    void Resort();
     void Load();
     void CheckBrowseMode();
     void LeaveEditMode();
-    // Sets c of the rows from first to last (one row where they are equal);
-    // the number of rows changed.
-    int UpdateCounts(std::int64_t first, std::int64_t last, std::int32_t value);
-    // Posts made inside the connection's transaction wait here, as runs of
-    // rows that follow each other in the file and take the same value.
-    void HoldPost(const Row& row);
-    void WriteHeldPosts();
-    void DropHeldPosts();
-    // What the connection's transaction changes in the view is noted from
-    // BeginUndo on; EndUndo(true) puts it back, EndUndo(false) keeps it.
-    void BeginUndo();
-    void EndUndo(bool restore);
     void BeginOwnTransaction();
     void EndOwnTransaction(bool commit);
-    std::u16string SqlText() const;
 
     TADOConnection& connection_;
     DataSetState state_ = DataSetState::Inactive;
-    std::u16string table_;
+    std::optional<RosterTable> table_;
     std::u16string sort_;
-    int sortField_ = -1;  // -1: the table's own order
-    bool descending_ = false;
-    std::vector<Row> rows_;             // in the table's own order
+    SortKey sortKey_;
+    std::vector<ViewRow> rows_;         // in the table's own order
     std::vector<std::uint32_t> order_;  // the current order, as indices into rows_
     std::size_t position_ = 0;          // into order_; == size() past the last row
     // Edit mode: the pending value of c, and whether it has been read afresh.
@@ -126,29 +113,8 @@ private:
     bool pendingRead_ = false;
     bool pendingSet_ = false;
     bool ownTransaction_ = false;
-    std::u16string openFailure_;
+    std::optional<Error> openFailure_;
     std::mt19937 shuffle_;
-    struct HeldRun {
-        std::int64_t first = 0;
-        std::int64_t last = 0;
-        std::int32_t value = 0;
-        std::u16string firstName;  // for the message when a row has gone
-    };
-    HeldRun held_;
-    bool holding_ = false;
-    struct Undo {
-        std::uint32_t row;  // into rows_
-        std::int32_t c;     // its count before the change
-    };
-    std::vector<Undo> undo_;
-    std::size_t undoRows_ = 0;  // rows appended beyond this go on an undo
-    bool undoing_ = false;
-    StatementHandle insert_;
-    StatementHandle updateRun_;
-    StatementHandle update_;
-    StatementHandle reread_;
+    CountChanges changes_;
 };
 
-// Why a name of length units (beginning with start) is refused: its first
-// units, its length and the limit.
-std::u16string NameTooLongMessage(std::u16string_view start, std::size_t length);

@@ -120,13 +120,6 @@ std::size_t FirstNulOfBinary(std::u16string_view text) {
     return padding ? std::u16string_view::npos : nul;
 }
 
-std::u16string Hex(char16_t unit) {
-    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-    std::u16string out = u"U+";
-    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kDigits[(unit >> shift) & 0xF]);
-    return out;
-}
-
 }  // namespace
 
 std::vector<std::u16string> SplitRosterLines(std::u16string_view text) {
@@ -147,18 +140,18 @@ Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes
     const std::size_t nul = FirstNulOfBinary(text);
     if (nul != std::u16string::npos) {
         const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), u'\n'));
-        throw Error(where + u"不是文本文件：第 " + ToU16(line) + u" 行有控制字符 " + Hex(0));
+        throw Error(ErrorKind::NotText, {where, ToU16(line)});
     }
 
     Roster roster{file, {}};
     ForEachRosterName(text, TADOQuery::kNameLimit + 1, [&](std::u16string&& name, std::size_t length) {
         if (length > TADOQuery::kNameLimit) {
-            throw Error(where + u"第 " + ToU16(static_cast<int>(roster.names.size() + 1)) + u" 行：" +
-                        NameTooLongMessage(name, length));
+            throw Error::Within(where + u"第 " + ToU16(static_cast<int>(roster.names.size() + 1)) + u" 行：",
+                                NameTooLong(name, length));
         }
         roster.names.push_back(std::move(name));
     });
-    if (roster.names.empty() && empty == EmptyRoster::Refused) throw Error(where + u"里没有名字");
+    if (roster.names.empty() && empty == EmptyRoster::Refused) throw Error(ErrorKind::NoNames, {where});
     return roster;
 }
 
@@ -166,9 +159,9 @@ Roster ReadRosterFile(const std::filesystem::path& file, EmptyRoster empty) {
     const std::u16string quoted = u"“" + file.u16string() + u"”";
     std::error_code ec;
     const auto status = std::filesystem::status(file, ec);
-    if (!std::filesystem::exists(status)) throw Error(u"找不到名单文件" + quoted);
+    if (!std::filesystem::exists(status)) throw Error(ErrorKind::NoRosterFile, {quoted});
     // Opening a pipe or a device would wait for a writer that never comes.
-    if (!std::filesystem::is_regular_file(status)) throw Error(quoted + u"不是一个名单文件，而是文件夹或设备");
+    if (!std::filesystem::is_regular_file(status)) throw Error(ErrorKind::RosterNotAFile, {quoted});
 
     std::ifstream in(file, std::ios::binary);
     if (!in) throw Error(u"读不出名单文件" + quoted + u"：" + Utf8ToUtf16(std::strerror(errno)));

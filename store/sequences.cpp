@@ -15,7 +15,7 @@
 namespace {
 
 void Require(bool done) {
-    if (!done) throw Error(LastStoreRoutineError());
+    if (!done) throw LastStoreRoutineError();
 }
 
 constexpr char16_t kTemporaryMark[] = u".tmp";
@@ -72,7 +72,7 @@ TemporaryStore MakeTemporaryStore(const std::filesystem::path& storePath) {
         const std::filesystem::path path = NewTemporaryStorePath(storePath);
         if (!CreateJetDatabase(path.u16string(), u"")) {
             RemoveWithJournal(path);  // whatever of it was made: the name is this import's own
-            throw Error(LastStoreRoutineError());
+            throw LastStoreRoutineError();
         }
         std::optional<kernel::FileHold> hold = kernel::FileHold::Take(path, kHoldByte);
         if (hold && hold->Holds(path)) return TemporaryStore{path, std::move(*hold)};
@@ -119,7 +119,7 @@ void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& 
     for (std::size_t line = 0; line < roster.names.size(); ++line) {
         const std::u16string& name = roster.names[line];
         if (name.size() > TADOQuery::kNameLimit) {
-            throw Error(file + u"第 " + ToU16(static_cast<int>(line + 1)) + u" 行：" + NameTooLongMessage(name, name.size()));
+            throw Error::Within(file + u"第 " + ToU16(static_cast<int>(line + 1)) + u" 行：", NameTooLong(name, name.size()));
         }
     }
     try {
@@ -129,12 +129,12 @@ void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& 
     } catch (const UnconfirmedChange&) {
         throw;
     } catch (const std::exception& error) {
-        throw Error(file + u"的名字没有存进名单库：" + MessageOf(error));
+        throw Error::Within(file + u"的名字没有存进名单库：", error);
     }
 }
 
-std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
-                           const Roster* roster) {
+std::optional<Error> CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
+                                 const Roster* roster) {
     std::optional<TemporaryStore> temporary;
     std::u16string unconfirmed;
     try {
@@ -174,18 +174,18 @@ std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const s
             // Held across the rename: the file then has the store's name.
             unconfirmed = kernel::ReplaceFileAtomically(temporary->path, storePath);
         } catch (const std::exception& error) {
-            throw Error(u"无法替换名单库“" + storePath.u16string() + u"”：" + MessageOf(error));
+            throw Error::Within(u"无法替换名单库“" + storePath.u16string() + u"”：", error);
         }
     } catch (const std::exception& error) {
         query.Close();
         connection.Close();
         if (temporary) RemoveWithJournal(temporary->path);
-        query.NoteOpenFailure(u"名单库没有建成：" + MessageOf(error));
+        query.NoteOpenFailure(Error::Within(u"名单库没有建成：", error));
         throw;
     }
-    if (unconfirmed.empty()) return {};
-    return u"新名单已换上名单库“" + storePath.u16string() + u"”，但磁盘没有确认写入（" + unconfirmed +
-           u"）：断电后可能仍是原来的名单。请检查磁盘，再导入一次";
+    if (unconfirmed.empty()) return std::nullopt;
+    return Error::Within(u"新名单已换上名单库“" + storePath.u16string() + u"”，但",
+                         Error(ErrorKind::Unconfirmed, {unconfirmed}), u"：断电后可能仍是原来的名单。请检查磁盘，再导入一次");
 }
 
 void OpenRosterView(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath) {

@@ -3,8 +3,10 @@
 // roster into it, open the roster view.
 
 #include <filesystem>
+#include <optional>
 #include <vector>
 
+#include "common/error.h"
 #include "store/roster_file.h"
 
 class TADOConnection;
@@ -14,11 +16,11 @@ class TADOQuery;
 // atomic step, replacing what was there. Until that step nothing at storePath
 // changes; on failure no temporary file of its own is left (and no other
 // import's is touched), and the error says what failed.
-// Leaves the connection and the query closed. Returns empty, or, when the new
-// store has taken its place but the disk did not confirm it, a message that
+// Leaves the connection and the query closed. Returns none, or, when the new
+// store has taken its place but the disk did not confirm it, the error that
 // says so for the user.
-std::u16string CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
-                           const Roster* roster);
+std::optional<Error> CreateStore(TADOConnection& connection, TADOQuery& query, const std::filesystem::path& storePath,
+                                 const Roster* roster);
 
 // Appends every name of roster with c = 0 to the open query, in one
 // transaction: every line goes in, or none does. Throws UnconfirmedChange

@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include "common/text.h"
-#include "store/transaction.h"
 
 void CloseDatabase::operator()(sqlite3* db) const noexcept {
     RollBack(db);
@@ -17,7 +16,7 @@ DatabaseHandle OpenDatabase(const std::filesystem::path& path, int flags) {
     const int rc = sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &opened, flags, nullptr);
     // SQLite hands back a handle even when the open fails, for its message.
     DatabaseHandle db(opened);
-    if (rc != SQLITE_OK) throw Error(db ? StoreErrorReason(db.get()) : Utf8ToUtf16(sqlite3_errstr(rc)));
+    if (rc != SQLITE_OK) throw db ? StoreError(db.get()) : Error(Utf8ToUtf16(sqlite3_errstr(rc)));
     sqlite3_busy_timeout(db.get(), kBusyWaitMilliseconds);
     return db;
 }
@@ -47,8 +46,7 @@ bool BeginImmediate(sqlite3* db, std::u16string_view store) {
     if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
     const int rc = sqlite3_errcode(db);
     if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return false;
-    throw Error(std::u16string(store) + u"正被另一个程序使用，等了 " + ToU16(kBusyWaitMilliseconds / 1000) +
-                u" 秒仍没有空出来：" + Utf8ToUtf16(sqlite3_errmsg(db)));
+    throw Error(ErrorKind::Busy, {store, Utf8ToUtf16(sqlite3_errmsg(db))});
 }
 
 void Commit(sqlite3* db) {
@@ -58,36 +56,35 @@ void Commit(sqlite3* db) {
     // the file for good, unless the power goes before the disk writes the
     // folder: SQLite reports the commit as failed all the same.
     if (sqlite3_extended_errcode(db) == SQLITE_IOERR_DIR_FSYNC) {
-        const std::u16string reason = StoreErrorReason(db);
+        const Error reason = StoreError(db);
         RollBack(db);
-        throw UnconfirmedChange(u"磁盘没有确认写入（" + reason + u"）");
+        throw UnconfirmedChange(ErrorKind::Unconfirmed, {reason.message()});
     }
-    throw Error(StoreErrorReason(db));
+    throw StoreError(db);
 }
 
 void RollBack(sqlite3* db) noexcept {
     if (db != nullptr && sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-std::u16string StoreErrorReason(sqlite3* db) {
+Error StoreError(sqlite3* db) {
     const std::u16string message = Utf8ToUtf16(sqlite3_errmsg(db));
     switch (sqlite3_errcode(db) & 0xFF) {
         case SQLITE_IOERR:
-            return u"磁盘读写出错（" + message + u"）";
+            return Error(ErrorKind::DiskIo, {message});
         case SQLITE_FULL:
-            return u"磁盘已满（" + message + u"）";
+            return Error(ErrorKind::DiskFull, {message});
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+            return Error(ErrorKind::NotAStore, {message});
         default:
-            return message;
+            return Error(message);
     }
 }
 
 void ThrowSqlite(sqlite3* db, std::u16string_view what) {
-    std::u16string message(what);
-    if (db != nullptr) {
-        message += u"：";
-        message += StoreErrorReason(db);
-    }
-    throw Error(std::move(message));
+    if (db == nullptr) throw Error(std::u16string(what));
+    throw Error::Within(std::u16string(what) + u"：", StoreError(db));
 }
 
-std::u16string SaveFailedMessage(std::u16string_view reason) { return u"名单库保存失败：" + std::u16string(reason); }
+Error SaveFailed(const std::exception& cause) { return Error::Within(u"名单库保存失败：", cause); }

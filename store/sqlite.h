@@ -1,14 +1,25 @@
 #pragma once
 // SQLite's handles as owning types, and the steps of SQLite the store's classes
-// share, each failure in the store's own words. Only the store uses these.
+// share, each failure in the store's own words. Only the store uses these;
+// the forms catch UnconfirmedChange.
 
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "common/text.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
+
+// A change the file holds, though the disk did not confirm that it will
+// outlast a power cut (the sync of its folder failed). A commit that throws
+// it has not been rolled back: the views hold the change too.
+class UnconfirmedChange : public Error {
+public:
+    using Error::Error;
+};
 
 // Closing a database rolls back a transaction still open on it.
 struct CloseDatabase {
@@ -21,8 +32,7 @@ struct FinalizeStatement {
 };
 using StatementHandle = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
 
-// How long a write waits for another copy of the program to finish its own.
-inline constexpr int kBusyWaitMilliseconds = 5000;
+inline constexpr int kBusyWaitMilliseconds = kBusyWaitSeconds * 1000;
 
 // Opens the database file at path with flags (SQLITE_OPEN_…); a write on it
 // waits out a busy store for kBusyWaitMilliseconds. Throws Error with SQLite's
@@ -42,17 +52,18 @@ void Step(sqlite3* db, sqlite3_stmt* statement);
 // another reason.
 bool BeginImmediate(sqlite3* db, std::u16string_view store);
 // Runs COMMIT; throws Error with SQLite's reason when it fails. What is to be
-// rolled back then is the caller's to roll back. Throws UnconfirmedChange
-// (store/transaction.h) when the change is in the file but the sync of its
-// folder failed: there is nothing to roll back.
+// rolled back then is the caller's to roll back. Throws UnconfirmedChange when
+// the change is in the file but the sync of its folder failed: there is
+// nothing to roll back.
 void Commit(sqlite3* db);
 // Rolls back the transaction open on db, if there is one.
 void RollBack(sqlite3* db) noexcept;
 
-// SQLite's message for the last error on db, with a word for the user where
+// The last error on db: SQLite's message, of the kind its code tells (a full
+// or failing disk, a file that is no store), with a word for the user where
 // the disk itself failed ("磁盘读写出错（disk I/O error）").
-std::u16string StoreErrorReason(sqlite3* db);
-// Throws Error: what, then the reason of the last error on db.
+Error StoreError(sqlite3* db);
+// Throws Error: what, then the last error on db.
 [[noreturn]] void ThrowSqlite(sqlite3* db, std::u16string_view what);
-// The message of a change that did not reach the file.
-std::u16string SaveFailedMessage(std::u16string_view reason);
+// A change that did not reach the file, for cause.
+Error SaveFailed(const std::exception& cause);

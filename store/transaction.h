@@ -1,16 +1,8 @@
 #pragma once
 
-#include "common/text.h"
+#include "store/sqlite.h"  // UnconfirmedChange, which Commit may throw
 
 class TADOConnection;
-
-// A change the file holds, though the disk did not confirm that it will
-// outlast a power cut (the sync of its folder failed). A commit that throws
-// it has not been rolled back: the views hold the change too.
-class UnconfirmedChange : public Error {
-public:
-    using Error::Error;
-};
 
 // A transaction of the connection for as long as the guard lives. Commit is
 // explicit; a transaction not committed when the guard goes (an exception on

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "common/application.h"
 #include "common/helpers.h"
 #include "common/text.h"
@@ -26,6 +28,18 @@ TEST(ApplicationTitle, FileNameUpToTheFirstDotLowerCasedAfterTheFirst) {
     EXPECT_EQ(ApplicationTitle(u"ＷＨＥＥＬ.exe"), u"Ｗｈｅｅｌ");
     EXPECT_EQ(ApplicationTitle(u"\U00010400\U00010400.exe"), u"\U00010400\U00010428") << "beyond the BMP";
     EXPECT_EQ(ApplicationTitle(u".exe"), u"");
+}
+
+TEST(Error, AKindStaysWhateverIsSaidAroundIt) {
+    const Error full(ErrorKind::DiskFull, {u"database or disk is full"});
+    EXPECT_EQ(full.message(), u"磁盘已满（database or disk is full）");
+    const Error said = Error::Within(u"“甲”这次没有记下：", Error::Within(u"名单库保存失败：", full));
+    EXPECT_EQ(said.kind(), ErrorKind::DiskFull);
+    EXPECT_EQ(said.message(), u"“甲”这次没有记下：名单库保存失败：磁盘已满（database or disk is full）");
+    EXPECT_EQ(Error(u"只有话").kind(), ErrorKind::Other);
+    EXPECT_EQ(KindOf(std::runtime_error("x")), ErrorKind::Other);
+    EXPECT_EQ(Error(ErrorKind::RowGone, {u" 乙\t"}).message(), u"“乙”已不在名单库里");
+    EXPECT_EQ(Error(ErrorKind::RowGone, {u"乙", u"run"}).message(), u"“乙”和它后面的名字中有的已不在名单库里");
 }
 
 TEST(ErrorReport, APeriodFollowsALastCharacterAfterThePeriod) {

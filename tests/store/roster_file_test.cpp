@@ -160,20 +160,20 @@ TEST(RosterFile, ReadsAFileAndSaysWhatIsWrongWithABadOne) {
     EXPECT_EQ(roster.names, (Names{u"甲", u"乙"}));
     EXPECT_EQ(roster.file, file);
 
-    const auto expectError = [](const std::filesystem::path& path, const std::u16string& words) {
+    const auto expectError = [](const std::filesystem::path& path, ErrorKind kind) {
         try {
             ReadRosterFile(path);
             ADD_FAILURE() << "no error for " << path;
         } catch (const Error& error) {
             EXPECT_NE(error.message().find(path.u16string()), std::u16string::npos) << error.what();
-            EXPECT_NE(error.message().find(words), std::u16string::npos) << error.what();
+            EXPECT_EQ(error.kind(), kind) << error.what();
         }
     };
-    expectError(dir.path() / "没有.txt", u"找不到");
-    expectError(dir.path(), u"不是一个名单文件");
+    expectError(dir.path() / "没有.txt", ErrorKind::NoRosterFile);
+    expectError(dir.path(), ErrorKind::RosterNotAFile);
     const auto fifo = dir.path() / "pipe.txt";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    expectError(fifo, u"不是一个名单文件");  // and it does not wait for a writer
+    expectError(fifo, ErrorKind::RosterNotAFile);  // and it does not wait for a writer
 }
 
 // What ParseRosterFile says of bytes it refuses; empty when it takes them.
@@ -186,29 +186,42 @@ std::u16string Refusal(const std::string& bytes) {
     return {};
 }
 
+// The kind of that refusal; Other when there is none.
+ErrorKind RefusalKind(const std::string& bytes) {
+    try {
+        ParseRosterFile("班级.txt", bytes, kernel::DecodeSystemCodePage);
+    } catch (const Error& error) {
+        return error.kind();
+    }
+    return ErrorKind::Other;
+}
+
 TEST(RosterFile, BytesThatAreNoRosterAreRefusedNamingTheFileAndTheLine) {
     std::setlocale(LC_ALL, "C");
     struct Case {
         const char* what;
         std::string bytes;
         std::u16string words;
+        ErrorKind kind;
     };
     static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x30\0\0\0\x30\x08\x06\0\0\0";
     const std::string png(kPng, sizeof kPng - 1);
     for (const Case& c : {
-             Case{"an empty file", "", u"里没有名字"},
-             Case{"only a byte-order mark", "\xEF\xBB\xBF", u"里没有名字"},
-             Case{"the end-of-text mark first", "\x1A甲\n", u"里没有名字"},
-             Case{"a PNG picture renamed", png, u"不是文本文件：第 3 行有控制字符 U+0000"},
-             Case{"a NUL inside a name", std::string("甲\n乙\0丙\n", 12), u"第 2 行有控制字符 U+0000"},
-             Case{"UTF-16 without its mark", std::string("a\0b\0", 4), u"控制字符 U+0000"},
+             Case{"an empty file", "", u"里没有名字", ErrorKind::NoNames},
+             Case{"only a byte-order mark", "\xEF\xBB\xBF", u"里没有名字", ErrorKind::NoNames},
+             Case{"the end-of-text mark first", "\x1A甲\n", u"里没有名字", ErrorKind::NoNames},
+             Case{"a PNG picture renamed", png, u"不是文本文件：第 3 行有控制字符 U+0000", ErrorKind::NotText},
+             Case{"a NUL inside a name", std::string("甲\n乙\0丙\n", 12), u"第 2 行有控制字符 U+0000", ErrorKind::NotText},
+             Case{"UTF-16 without its mark", std::string("a\0b\0", 4), u"控制字符 U+0000", ErrorKind::NotText},
              Case{"a line of 21 characters", "甲\n" + std::string(21, 'x') + "\n",
-                  u"第 2 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 21 个字符，最多 20 个"},
-             Case{"21 after the lone CRs are dropped", std::string(21, 'y') + "\r\r\n", u"第 1 行：名字"},
+                  u"第 2 行：名字“xxxxxxxxxxxxxxxxxxxx…”有 21 个字符，最多 20 个", ErrorKind::NameTooLong},
+             Case{"21 after the lone CRs are dropped", std::string(21, 'y') + "\r\r\n", u"第 1 行：名字",
+                  ErrorKind::NameTooLong},
          }) {
         const std::u16string message = Refusal(c.bytes);
         EXPECT_NE(message.find(u"名单文件“班级.txt”"), std::u16string::npos) << c.what << ": " << fake::Utf8(message);
         EXPECT_NE(message.find(c.words), std::u16string::npos) << c.what << ": " << fake::Utf8(message);
+        EXPECT_EQ(RefusalKind(c.bytes), c.kind) << c.what;
     }
     // What is left alone: tabs and blanks, blank lines, 20 characters, a GBK
     // file, a name cut by the end-of-text mark, and what stands behind it.
@@ -244,7 +257,7 @@ TEST(RosterFile, AFileWithoutNamesIsTakenOnlyWhenAsked) {
                                      std::string("\xEF\xBB\xBF")}) {
         EXPECT_EQ(ParseRosterFile("a.txt", bytes, kernel::DecodeSystemCodePage, EmptyRoster::Taken).names, Names{})
             << fake::Utf8(Utf8ToUtf16(bytes));
-        EXPECT_NE(Refusal(bytes).find(u"里没有名字"), std::u16string::npos);
+        EXPECT_EQ(RefusalKind(bytes), ErrorKind::NoNames);
     }
     // What is no text stays refused either way.
     static constexpr char kPng[] = "\x89PNG\r\n\x1A\n\0\0\0\rIHDR";
