@@ -47,16 +47,16 @@ std::u16string ErrorMessage(ErrorKind kind, std::initializer_list<std::u16string
     return at(0);
 }
 
-Error::Error(ErrorKind kind, std::u16string message)
+Error::Error(Said, ErrorKind kind, std::u16string message)
     : kind_(kind), message_(std::move(message)), utf8_(Utf16ToUtf8(message_)) {}
 
-Error::Error(std::u16string message) : Error(ErrorKind::Other, std::move(message)) {}
+Error::Error(std::u16string message) : Error(Said{}, ErrorKind::Other, std::move(message)) {}
 
 Error::Error(ErrorKind kind, std::initializer_list<std::u16string_view> parts)
-    : Error(kind, ErrorMessage(kind, parts)) {}
+    : Error(Said{}, kind, ErrorMessage(kind, parts)) {}
 
 Error Error::Within(std::u16string_view before, const std::exception& cause, std::u16string_view after) {
-    return Error(KindOf(cause), std::u16string(before) + MessageOf(cause) + std::u16string(after));
+    return Error(Said{}, KindOf(cause), std::u16string(before) + MessageOf(cause) + std::u16string(after));
 }
 
 std::u16string MessageOf(const std::exception& error) {

@@ -49,7 +49,10 @@ public:
     const char* what() const noexcept override { return utf8_.c_str(); }
 
 private:
-    Error(ErrorKind kind, std::u16string message);
+    // The message as it stands (a tag of its own, so that a kind with one
+    // part in braces never picks it).
+    struct Said {};
+    Error(Said, ErrorKind kind, std::u16string message);
 
     ErrorKind kind_;
     std::u16string message_;
