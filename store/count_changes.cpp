@@ -18,6 +18,9 @@ void CountChanges::Hold(std::vector<ViewRow>& rows, std::uint32_t index, std::in
     } else {
         ++held_->last;
     }
+    // A transaction that changes one count changes them all (a reset): room
+    // for every row at once, not grown a row at a time.
+    if (before_.empty()) before_.reserve(rows.size());
     before_.push_back(Before{index, row.c});
     row.c = value;
 }
