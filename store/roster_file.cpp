@@ -61,40 +61,51 @@ namespace {
 // each: name holds at most the first keep units of it, length is its whole length.
 template <typename OnName>
 void ForEachRosterName(std::u16string_view text, std::size_t keep, OnName&& onName) {
+    // A name is made once its line ends, in room of its size: most lines
+    // hold no lone CR, and their name is the line itself.
     std::u16string name;
-    std::size_t length = 0;
-    bool lineOpen = false;  // something of the current line has been read
-    const auto endName = [&] {
+    std::size_t start = 0;   // of the part of the line not yet in name
+    std::size_t length = 0;  // of the name so far, what was dropped included
+    bool lineOpen = false;   // something of the current line has been read
+    const auto take = [&](std::size_t end) {
+        const std::size_t part = end - start;
+        if (length < keep) name.append(text.substr(start, std::min(part, keep - length)));
+        length += part;
+    };
+    const auto endName = [&](std::size_t end) {
+        take(end);
         onName(std::move(name), length);
-        name.clear();
+        name = std::u16string();
         length = 0;
         lineOpen = false;
     };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i];
         if (unit == u'\n') {
-            endName();
+            endName(i);
+            start = i + 1;
         } else if (unit == u'\r') {
             if (i + 1 < text.size() && text[i + 1] == u'\n') {
-                endName();
+                endName(i);
                 ++i;
             } else {
-                lineOpen = true;  // a lone CR is dropped and ends nothing
+                take(i);  // a lone CR is dropped and ends nothing
+                lineOpen = true;
             }
+            start = i + 1;
         } else if (unit == kEndOfText) {
             if (!lineOpen) return;
             // The name ends here; the rest of its line is skipped.
-            endName();
+            endName(i);
             const std::size_t lineEnd = text.find(u'\n', i);
             if (lineEnd == std::u16string_view::npos) return;
             i = lineEnd;
+            start = i + 1;
         } else {
-            if (length < keep) name.push_back(unit);
-            ++length;
             lineOpen = true;
         }
     }
-    if (lineOpen) endName();
+    if (lineOpen) endName(text.size());
 }
 
 // Where the text ends: at 0x1A standing at the start of a line; the size of
@@ -144,6 +155,8 @@ Roster ParseRosterFile(const std::filesystem::path& file, std::string_view bytes
     }
 
     Roster roster{file, {}};
+    // Room for a name a line, taken at once rather than as the names come.
+    roster.names.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\n')) + 1);
     ForEachRosterName(text, TADOQuery::kNameLimit + 1, [&](std::u16string&& name, std::size_t length) {
         if (length > TADOQuery::kNameLimit) {
             throw Error::Within(where + u"第 " + ToU16(static_cast<int>(roster.names.size() + 1)) + u" 行：",
