@@ -42,7 +42,13 @@ void TADOQuery::Open() {
 
 void TADOQuery::Load() {
     WriteOut();
-    rows_ = table_->ReadAll();
+    // Into the room the rows of a closed view left: reading a store again
+    // after its import (or reopening it) then finds its memory ready.
+    std::vector<ViewRow> rows = std::exchange(room_, {});
+    table_->ReadAll(rows);
+    // Room far beyond the rows (a large roster replaced by a class) is given back.
+    if (rows.capacity() / 2 > rows.size()) rows.shrink_to_fit();
+    rows_ = std::move(rows);
     changes_.End(rows_, false);
     if (connection_.InTransaction()) changes_.Begin(rows_.size());
 }
@@ -63,7 +69,9 @@ void TADOQuery::Close() {
     table_.reset();
     state_ = DataSetState::Inactive;
     rows_.clear();
-    rows_.shrink_to_fit();
+    // Their room stays for the next reading; a view closed twice keeps the larger.
+    if (rows_.capacity() > room_.capacity()) rows_.swap(room_);
+    rows_ = {};
     order_.clear();
     order_.shrink_to_fit();
     position_ = 0;
@@ -273,6 +281,11 @@ void TADOQuery::Cancel() {
 
 void TADOQuery::CheckBrowseMode() {
     if (state_ == DataSetState::Edit) Post();
+}
+
+void TADOQuery::ReserveForAppend(std::size_t count) {
+    rows_.reserve(rows_.size() + count);
+    order_.reserve(order_.size() + count);
 }
 
 void TADOQuery::AppendRecord(std::u16string xm, int c) {

@@ -73,6 +73,9 @@ public:
 
     // Appends a row: the values go to the columns in order (xm, then c).
     void AppendRecord(std::u16string xm, int c);
+    // Room for that many more rows, before a long run of AppendRecord: the
+    // rows are then not moved to ever larger room as they come.
+    void ReserveForAppend(std::size_t count);
 
     // The longest name the store takes, in UTF-16 code units. A longer one is
     // refused with NameTooLong.
@@ -106,6 +109,7 @@ private:
     std::u16string sort_;
     SortKey sortKey_;
     std::vector<ViewRow> rows_;         // in the table's own order
+    std::vector<ViewRow> room_;         // no rows: the room of a closed view's rows, for its next reading
     std::vector<std::uint32_t> order_;  // the current order, as indices into rows_
     std::size_t position_ = 0;          // into order_; == size() past the last row
     // Edit mode: the pending value of c, and whether it has been read afresh.

@@ -58,7 +58,7 @@ std::u16string JoinSqlLines(const std::vector<std::u16string>& lines) {
 RosterTable::RosterTable(TADOConnection& connection, std::u16string table)
     : connection_(connection), table_(std::move(table)) {}
 
-std::vector<ViewRow> RosterTable::ReadAll() {
+void RosterTable::ReadAll(std::vector<ViewRow>& rows) {
     sqlite3* db = connection_.RequireOpen();
     const StatementHandle select = Prepare(db, u"select rowid, * from " + table_);
     sqlite3_stmt* statement = select.get();
@@ -70,7 +70,7 @@ std::vector<ViewRow> RosterTable::ReadAll() {
         if (name == u"c" && c < 0) c = i;
     }
     if (xm < 0 || c < 0) throw Error(u"名单库的表“" + table_ + u"”缺少 xm 或 c 列");
-    std::vector<ViewRow> rows;
+    rows.clear();
     // Room for every row at once (SQLite counts them without reading them):
     // growing the rows as they come would move each of them again and again.
     const StatementHandle count = Prepare(db, u"select count(*) from " + table_);
@@ -81,12 +81,12 @@ std::vector<ViewRow> RosterTable::ReadAll() {
                                sqlite3_column_int(statement, c)});
     }
     if (rc != SQLITE_DONE) ThrowSqlite(db, u"读取名单库失败");
-    return rows;
 }
 
 std::optional<std::int32_t> RosterTable::ReadCount(std::int64_t rowid) {
     sqlite3* db = connection_.RequireOpen();
-    sqlite3_stmt* reread = PrepareOnce(reread_, db, u"select c from " + table_ + u" where rowid = ?");
+    sqlite3_stmt* reread =
+        PrepareOnce(reread_, db, [this] { return u"select c from " + table_ + u" where rowid = ?"; });
     sqlite3_bind_int64(reread, 1, rowid);
     const int rc = sqlite3_step(reread);
     std::optional<std::int32_t> count;
@@ -103,15 +103,16 @@ void RosterTable::SetCount(const ViewRow& row, std::int32_t value) {
 int RosterTable::SetCounts(std::int64_t first, std::int64_t last, std::int32_t value) {
     sqlite3* db = connection_.RequireOpen();
     if (first == last) {
-        sqlite3_stmt* update = PrepareOnce(update_, db, u"update " + table_ + u" set c = ? where rowid = ?");
+        sqlite3_stmt* update =
+            PrepareOnce(update_, db, [this] { return u"update " + table_ + u" set c = ? where rowid = ?"; });
         sqlite3_bind_int(update, 1, value);
         sqlite3_bind_int64(update, 2, first);
         Step(db, update);
     } else {
         // The rows of a run are exactly the rowids from first to last: one
         // statement changes the same rows as one statement per row would.
-        sqlite3_stmt* update =
-            PrepareOnce(updateRun_, db, u"update " + table_ + u" set c = ? where rowid between ? and ?");
+        sqlite3_stmt* update = PrepareOnce(
+            updateRun_, db, [this] { return u"update " + table_ + u" set c = ? where rowid between ? and ?"; });
         sqlite3_bind_int(update, 1, value);
         sqlite3_bind_int64(update, 2, first);
         sqlite3_bind_int64(update, 3, last);
@@ -124,7 +125,7 @@ int RosterTable::SetCounts(std::int64_t first, std::int64_t last, std::int32_t v
 
 std::int64_t RosterTable::Insert(const std::u16string& xm, std::int32_t c) {
     sqlite3* db = connection_.RequireOpen();
-    sqlite3_stmt* insert = PrepareOnce(insert_, db, u"insert into " + table_ + u" values (?, ?)");
+    sqlite3_stmt* insert = PrepareOnce(insert_, db, [this] { return u"insert into " + table_ + u" values (?, ?)"; });
     // The file's own encoding, made here in room that is kept: SQLite would
     // copy the name, then convert it, each time in memory of its own. (A
     // name never holds a lone surrogate, the one thing the two would convert

@@ -31,9 +31,10 @@ public:
     // table: a plain name (NameInSelect).
     RosterTable(TADOConnection& connection, std::u16string table);
 
-    // Every row, in the table's own order. Throws Error when the table has no
-    // xm or no c column.
-    std::vector<ViewRow> ReadAll();
+    // Every row, in the table's own order, into rows (what they held before
+    // goes; their room is used). Throws Error when the table has no xm or no
+    // c column.
+    void ReadAll(std::vector<ViewRow>& rows);
     // The count the file holds for the row; none when the row has gone.
     std::optional<std::int32_t> ReadCount(std::int64_t rowid);
     // Sets c of the row; throws Error (RowGone) when it has gone from the file.

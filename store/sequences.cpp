@@ -124,6 +124,7 @@ void LoadRosterFile(TADOConnection& connection, TADOQuery& query, const Roster& 
     }
     try {
         Transaction load(connection);
+        query.ReserveForAppend(roster.names.size());
         for (const std::u16string& name : roster.names) query.AppendRecord(name, 0);
         load.Commit();
     } catch (const UnconfirmedChange&) {

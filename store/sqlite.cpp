@@ -30,11 +30,6 @@ StatementHandle Prepare(sqlite3* db, const std::u16string& sql) {
     return prepared;
 }
 
-sqlite3_stmt* PrepareOnce(StatementHandle& statement, sqlite3* db, const std::u16string& sql) {
-    if (!statement) statement = Prepare(db, sql);
-    return statement.get();
-}
-
 void Step(sqlite3* db, sqlite3_stmt* statement) {
     const int rc = sqlite3_step(statement);
     sqlite3_reset(statement);

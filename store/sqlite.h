@@ -41,8 +41,13 @@ DatabaseHandle OpenDatabase(const std::filesystem::path& path, int flags);
 
 // Throws Error with SQLite's message when sql does not compile.
 StatementHandle Prepare(sqlite3* db, const std::u16string& sql);
-// Prepares sql into statement the first time; the same statement after that.
-sqlite3_stmt* PrepareOnce(StatementHandle& statement, sqlite3* db, const std::u16string& sql);
+// Prepares the text sql() makes into statement the first time; the same
+// statement after that, without making the text again.
+template <typename MakeSql>
+sqlite3_stmt* PrepareOnce(StatementHandle& statement, sqlite3* db, MakeSql&& sql) {
+    if (!statement) statement = Prepare(db, sql());
+    return statement.get();
+}
 // Runs a prepared statement that returns no rows, then resets it for reuse.
 void Step(sqlite3* db, sqlite3_stmt* statement);
 

@@ -442,6 +442,19 @@ TEST_F(StoreTest, CreateStoreIsAllOrNothing) {
     EXPECT_EQ(fake::StoredRows(Store()),
               (std::vector<StoredRow>{{u"甲", 0}, {u"乙", 0}, {u"丙", 0}, {u"丁", 0}}));
     EXPECT_TRUE(TemporaryStoresBeside(Store()).empty());
+
+    // The view on each next store shows its rows and no others, whether it
+    // held more rows before or fewer.
+    OpenRosterView(connection, query, Store());
+    for (const std::vector<std::u16string>& names :
+         {std::vector<std::u16string>{u"戊", u"己"}, std::vector<std::u16string>{u"a", u"b", u"c", u"d", u"e"}}) {
+        connection.Close();
+        const Roster next{file, names};
+        CreateStore(connection, query, Store(), &next);
+        OpenRosterView(connection, query, Store());
+        query.SetSort(u"");
+        EXPECT_EQ(Order(), names);
+    }
 }
 
 }  // namespace
