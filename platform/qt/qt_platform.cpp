@@ -3,16 +3,19 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <functional>
 
 #include "platform/qt/qt_window.h"
 #include "platform/qt/tray_hosts.h"
@@ -22,9 +25,40 @@ namespace platform::qt {
 
 namespace {
 
-QIcon ProgramIcon() { return QIcon(QStringLiteral(":/ICON/MAINICON")); }
+// The resource's name has no suffix: read as the PNG it is, Qt need not
+// load the MIME database at start-up to tell what it is.
+QIcon ProgramIcon() { return QIcon(QPixmap::fromImage(QImage(QStringLiteral(":/ICON/MAINICON"), "PNG"))); }
 
 constexpr int kXEmbedGraceTicks = 4;
+constexpr int kFirstPaintWaitMilliseconds = 1000;
+
+// Runs an action once, just after a widget's first paint, or after a while
+// if the widget is not painted by then; then deletes itself.
+class FirstPaintWatch : public QObject {
+public:
+    FirstPaintWatch(QWidget* widget, std::function<void()> action) : action_(std::move(action)) {
+        if (widget != nullptr) widget->installEventFilter(this);
+        QTimer::singleShot(widget != nullptr ? kFirstPaintWaitMilliseconds : 0, this, [this] { run(); });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // Queued, so that it runs after the paint and its flush to the screen.
+        if (event->type() == QEvent::Paint) QTimer::singleShot(0, this, [this] { run(); });
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void run() {
+        if (!action_) return;
+        const std::function<void()> action = std::move(action_);
+        action_ = nullptr;
+        deleteLater();
+        action();
+    }
+
+    std::function<void()> action_;
+};
 
 }  // namespace
 
@@ -102,6 +136,17 @@ void QtPlatform::showTrayIcon(const std::u16string& tooltip, std::vector<MenuIte
             Qt::QueuedConnection);
     }
     trayToolTip_ = ToQ(tooltip);
+    // Asking the desktop for a notification area takes the session bus and the
+    // X server a few round trips, and making the icon loads more of Qt: the
+    // icon comes just after the draw window has first been drawn, so that
+    // the teacher does not wait for it. A window that is not drawn yet (a
+    // box of the start-up waits for an answer) lets the icon come after a
+    // second all the same.
+    auto* watch = new FirstPaintWatch(mainWidget_, [this] { showTrayIconWhenHosted(); });
+    watch->setParent(&owner_);
+}
+
+void QtPlatform::showTrayIconWhenHosted() {
     trayHosts_ = std::make_unique<TrayHosts>();
     if (createTrayIconIfHosted() || !trayHosts_->canAppear()) return;
     // A program started with the session may be up before its panel. A panel

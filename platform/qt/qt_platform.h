@@ -51,6 +51,7 @@ public:
     QWidget* mainWidget() const { return mainWidget_; }
 
 private:
+    void showTrayIconWhenHosted();
     bool createTrayIconIfHosted();
 
     QObject owner_;  // parent of the timers

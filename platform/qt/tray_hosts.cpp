@@ -3,7 +3,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
-#include <QGuiApplication>
 #include <QString>
 #include <string>
 
@@ -18,20 +17,15 @@ const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 }  // namespace
 
-TrayHosts::TrayHosts() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+TrayHosts::TrayHosts() : x_(x11::Connection()) {
+    if (x_ == nullptr) return;
+    // The tray of the screen the display names (":0.1" is screen 1).
+    char* host = nullptr;
+    int display = 0;
     int screen = 0;
-    x_ = xcb_connect(nullptr, &screen);
-    if (xcb_connection_has_error(x_) != 0) {
-        xcb_disconnect(x_);
-        x_ = nullptr;
-        return;
-    }
+    if (xcb_parse_display(nullptr, &host, &display, &screen) == 0) screen = 0;
+    const x11::ReplyPtr<char> hostName(host);  // malloc'd like a reply
     traySelection_ = x11::InternAtom(x_, "_NET_SYSTEM_TRAY_S" + std::to_string(screen));
-}
-
-TrayHosts::~TrayHosts() {
-    if (x_ != nullptr) xcb_disconnect(x_);
 }
 
 bool TrayHosts::statusNotifierHost() const {

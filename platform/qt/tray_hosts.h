@@ -15,7 +15,6 @@ namespace platform::qt {
 class TrayHosts {
 public:
     TrayHosts();
-    ~TrayHosts();
     TrayHosts(const TrayHosts&) = delete;
     TrayHosts& operator=(const TrayHosts&) = delete;
 
@@ -29,7 +28,7 @@ public:
     bool canAppear() const;
 
 private:
-    xcb_connection_t* x_ = nullptr;
+    xcb_connection_t* x_;  // the program's own connection; null off X11
     std::uint32_t traySelection_ = 0;
 };
 
