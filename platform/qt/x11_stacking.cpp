@@ -20,22 +20,29 @@ bool Contains(const std::vector<std::uint32_t>& items, std::uint32_t item) {
     return std::find(items.begin(), items.end(), item) != items.end();
 }
 
-// Where the window is on the screen, and the root window it is on; an empty
-// rectangle for a window that is gone.
-QRect PlaceOf(xcb_connection_t* x, xcb_window_t window, xcb_window_t* root = nullptr) {
-    const x11::ReplyPtr<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(x, xcb_get_geometry(x, window), nullptr));
-    if (!geometry) return {};
-    const x11::ReplyPtr<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
-        x, xcb_translate_coordinates(x, window, geometry->root, 0, 0), nullptr));
-    if (!origin) return {};
-    if (root != nullptr) *root = geometry->root;
+// A window's place on the screen, asked for in one go with other questions:
+// its size, and its origin on the root window.
+struct PlaceQuestion {
+    xcb_get_geometry_cookie_t geometry;
+    xcb_translate_coordinates_cookie_t origin;
+};
+
+PlaceQuestion AskPlace(xcb_connection_t* x, xcb_window_t window, xcb_window_t root) {
+    return {xcb_get_geometry(x, window), xcb_translate_coordinates(x, window, root, 0, 0)};
+}
+
+// The answer; an empty rectangle for a window that is gone.
+QRect PlaceFrom(xcb_connection_t* x, const PlaceQuestion& question) {
+    const x11::ReplyPtr<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(x, question.geometry, nullptr));
+    const x11::ReplyPtr<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(x, question.origin, nullptr));
+    if (!geometry || !origin) return {};
     return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
 }
 
-bool Viewable(xcb_connection_t* x, xcb_window_t window) {
+bool ViewableFrom(xcb_connection_t* x, xcb_get_window_attributes_cookie_t cookie) {
     const x11::ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, window), nullptr));
+        xcb_get_window_attributes_reply(x, cookie, nullptr));
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
@@ -50,12 +57,15 @@ std::vector<xcb_window_t> OurWindows() {
 // Another program's window, as the window manager stacks it.
 struct Other {
     xcb_window_t window;
+    QRect place;
     bool fullScreen;
     bool aboveOurs;  // stacked above the window asked about
 };
 
 // The window's place on the screen and the other programs' windows that are
-// shown (minimised ones may stay mapped, as under mutter), top first.
+// shown (minimised ones may stay mapped, as under mutter), top first. Asked
+// in three round trips to the server however many windows there are: the
+// timer asks every second.
 struct Stacking {
     QRect place;
     std::vector<Other> others;
@@ -63,26 +73,38 @@ struct Stacking {
 
 Stacking StackingAround(xcb_connection_t* x, QWindow& window) {
     const auto id = static_cast<xcb_window_t>(window.winId());
-    xcb_window_t root = XCB_WINDOW_NONE;
-    Stacking stacking{PlaceOf(x, id, &root), {}};
+    const x11::ReplyPtr<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(x, xcb_get_geometry(x, id), nullptr));
+    if (!geometry) return {};
+    const xcb_window_t root = geometry->root;
+    const PlaceQuestion ourPlace = AskPlace(x, id, root);
+    const xcb_get_property_cookie_t clientList = AskList(x, root, x11::Atom::ClientListStacking, XCB_ATOM_WINDOW);
+    Stacking stacking{PlaceFrom(x, ourPlace), {}};
+    // Bottom to top.
+    const std::vector<xcb_window_t> clients = x11::Items(x, clientList);
     if (stacking.place.isEmpty()) return stacking;
 
-    // Bottom to top.
-    const std::vector<xcb_window_t> clients =
-        x11::Items(x, AskList(x, root, x11::Atom::ClientListStacking, XCB_ATOM_WINDOW));
     const std::vector<xcb_window_t> ours = OurWindows();
+    struct Questions {
+        xcb_get_property_cookie_t state;
+        xcb_get_window_attributes_cookie_t attributes;
+        PlaceQuestion place;
+    };
     std::vector<Other> others;
-    std::vector<xcb_get_property_cookie_t> states;
+    std::vector<Questions> questions;
     bool aboveOurs = !Contains(clients, id);  // not managed yet: anything may cover it
     for (const xcb_window_t client : clients) {
         if (client == id) aboveOurs = true;
         if (Contains(ours, client)) continue;
-        others.push_back({client, false, aboveOurs});
-        states.push_back(AskList(x, client, x11::Atom::WmState, XCB_ATOM_ATOM));
+        others.push_back({client, {}, false, aboveOurs});
+        questions.push_back({AskList(x, client, x11::Atom::WmState, XCB_ATOM_ATOM),
+                             xcb_get_window_attributes(x, client), AskPlace(x, client, root)});
     }
+    // Every answer is taken, so that none is left waiting on the connection.
     for (std::size_t i = others.size(); i-- > 0;) {
-        const std::vector<std::uint32_t> state = x11::Items(x, states[i]);
-        if (Contains(state, x11::AtomOf(x, x11::Atom::WmStateHidden)) || !Viewable(x, others[i].window)) continue;
+        const std::vector<std::uint32_t> state = x11::Items(x, questions[i].state);
+        const bool viewable = ViewableFrom(x, questions[i].attributes);
+        others[i].place = PlaceFrom(x, questions[i].place);
+        if (Contains(state, x11::AtomOf(x, x11::Atom::WmStateHidden)) || !viewable) continue;
         others[i].fullScreen = Contains(state, x11::AtomOf(x, x11::Atom::WmStateFullScreen));
         stacking.others.push_back(others[i]);
     }
@@ -96,7 +118,7 @@ std::uint32_t FullScreenWindowOver(QWindow& window) {
     if (x == nullptr || window.handle() == nullptr) return XCB_WINDOW_NONE;
     const Stacking stacking = StackingAround(x, window);
     for (const Other& other : stacking.others) {
-        if (other.fullScreen && PlaceOf(x, other.window).intersects(stacking.place)) return other.window;
+        if (other.fullScreen && other.place.intersects(stacking.place)) return other.window;
     }
     return XCB_WINDOW_NONE;
 }
@@ -106,7 +128,7 @@ bool CoveredByAnotherProgram(QWindow& window) {
     if (x == nullptr || window.handle() == nullptr) return true;
     const Stacking stacking = StackingAround(x, window);
     for (const Other& other : stacking.others) {
-        if (other.aboveOurs && PlaceOf(x, other.window).intersects(stacking.place)) return true;
+        if (other.aboveOurs && other.place.intersects(stacking.place)) return true;
     }
     return false;
 }
