@@ -115,6 +115,7 @@ void QtPlatform::messageBox(const std::u16string& text, const std::u16string& ca
 bool QtPlatform::trayAvailable() const { return tray_ != nullptr && QSystemTrayIcon::isSystemTrayAvailable(); }
 
 void QtPlatform::popupMenu(const QPoint& at) {
+    if (!menu_ && !items_.empty()) makeMenu();  // asked for before the icon came
     if (!menu_) return;
     QCoreApplication::processEvents();
     menu_->exec(at);  // the chosen item's action runs from its triggered signal
@@ -122,6 +123,21 @@ void QtPlatform::popupMenu(const QPoint& at) {
 
 void QtPlatform::showTrayIcon(const std::u16string& tooltip, std::vector<MenuItem> menu) {
     items_ = std::move(menu);
+    trayToolTip_ = ToQ(tooltip);
+    // Asking the desktop for a notification area takes the session bus and the
+    // X server a few round trips, and making the icon and its menu loads more
+    // of Qt: they come just after the draw window has first been drawn, so
+    // that the teacher does not wait for them. A window that is not drawn yet
+    // (a box of the start-up waits for an answer) lets them come after a
+    // second all the same.
+    auto* watch = new FirstPaintWatch(mainWidget_, [this] {
+        if (!menu_) makeMenu();
+        showTrayIconWhenHosted();
+    });
+    watch->setParent(&owner_);
+}
+
+void QtPlatform::makeMenu() {
     menu_ = std::make_unique<QMenu>();
     menu_->setObjectName(QStringLiteral("PopupMenu1"));
     for (std::size_t i = 0; i < items_.size(); ++i) {
@@ -135,15 +151,6 @@ void QtPlatform::showTrayIcon(const std::u16string& tooltip, std::vector<MenuIte
             },
             Qt::QueuedConnection);
     }
-    trayToolTip_ = ToQ(tooltip);
-    // Asking the desktop for a notification area takes the session bus and the
-    // X server a few round trips, and making the icon loads more of Qt: the
-    // icon comes just after the draw window has first been drawn, so that
-    // the teacher does not wait for it. A window that is not drawn yet (a
-    // box of the start-up waits for an answer) lets the icon come after a
-    // second all the same.
-    auto* watch = new FirstPaintWatch(mainWidget_, [this] { showTrayIconWhenHosted(); });
-    watch->setParent(&owner_);
 }
 
 void QtPlatform::showTrayIconWhenHosted() {

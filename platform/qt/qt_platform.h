@@ -51,6 +51,7 @@ public:
     QWidget* mainWidget() const { return mainWidget_; }
 
 private:
+    void makeMenu();
     void showTrayIconWhenHosted();
     bool createTrayIconIfHosted();
 
