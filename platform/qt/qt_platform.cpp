@@ -1,12 +1,14 @@
 #include "platform/qt/qt_platform.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QImageReader>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
@@ -15,6 +17,8 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <array>
 #include <functional>
 
 #include "platform/qt/qt_window.h"
@@ -25,9 +29,25 @@ namespace platform::qt {
 
 namespace {
 
-// The resource's name has no suffix: read as the PNG it is, Qt need not
-// load the MIME database at start-up to tell what it is.
-QIcon ProgramIcon() { return QIcon(QPixmap::fromImage(QImage(QStringLiteral(":/ICON/MAINICON"), "PNG"))); }
+// A PNG picture, read by Qt's own reader. Told the format and kept from
+// guessing it, Qt loads none of its image plugins and no MIME database at
+// start-up (where it is free to guess, it asks every plugin first).
+QImage ReadPng(QIODevice& device) {
+    QImageReader reader(&device, QByteArrayLiteral("png"));
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
+bool IsPng(const std::vector<std::uint8_t>& bytes) {
+    static constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return bytes.size() >= kSignature.size() && std::equal(kSignature.begin(), kSignature.end(), bytes.begin());
+}
+
+QIcon ProgramIcon() {
+    QFile file(QStringLiteral(":/ICON/MAINICON"));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QIcon(QPixmap::fromImage(ReadPng(file)));
+}
 
 constexpr int kXEmbedGraceTicks = 4;
 constexpr int kFirstPaintWaitMilliseconds = 1000;
@@ -225,7 +245,16 @@ std::optional<std::vector<std::uint8_t>> QtPlatform::resource(const std::u16stri
 }
 
 std::optional<Image> QtPlatform::decodeImage(const std::vector<std::uint8_t>& bytes) {
-    QImage image = QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
+    QImage image;
+    if (IsPng(bytes)) {
+        QByteArray data =
+            QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadOnly);
+        image = ReadPng(buffer);
+    } else {
+        image = QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
+    }
     if (image.isNull()) return std::nullopt;
     image = image.convertToFormat(QImage::Format_ARGB32);
     Image result{image.width(), image.height(), {}};
