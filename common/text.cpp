@@ -41,6 +41,17 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
     return length;
 }
 
+// How many UTF-16 units well-formed UTF-8 makes: one a character, two for
+// one beyond the first plane. Of stray bytes it is only a fair guess.
+std::size_t Utf16Length(std::string_view text) {
+    std::size_t units = 0;
+    for (const char byte : text) {
+        const auto value = static_cast<unsigned char>(byte);
+        units += static_cast<std::size_t>((value & 0xC0) != 0x80) + static_cast<std::size_t>(value >= 0xF0);
+    }
+    return units;
+}
+
 template <typename Trimmed>
 std::u16string TrimEnds(std::u16string_view text, Trimmed trimmed) {
     std::size_t begin = 0;
@@ -61,8 +72,10 @@ std::u16string TrimBlanks(std::u16string_view text) {
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {
+    // Room for what it makes: a name of two to four Chinese characters then
+    // stays within the string itself instead of taking memory of its own.
     std::u16string out;
-    out.reserve(text.size());
+    out.reserve(Utf16Length(text));
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp;
         const std::size_t length = DecodeUtf8(text, i, cp);
