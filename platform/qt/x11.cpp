@@ -85,6 +85,11 @@ xcb_window_t RootOf(xcb_connection_t* x, xcb_window_t window) {
     return tree ? tree->root : xcb_window_t{XCB_WINDOW_NONE};
 }
 
+bool Viewable(xcb_connection_t* x, xcb_get_window_attributes_cookie_t cookie) {
+    const ReplyPtr<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(x, cookie, nullptr));
+    return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
 void SendToWindowManager(xcb_connection_t* x, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
                          const std::array<std::uint32_t, 4>& data) {
     xcb_client_message_event_t event{};

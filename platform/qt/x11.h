@@ -57,6 +57,10 @@ std::string Bytes(xcb_connection_t* x, xcb_get_property_cookie_t cookie);
 // The root window the window is on; XCB_WINDOW_NONE for a window that is gone.
 xcb_window_t RootOf(xcb_connection_t* x, xcb_window_t window);
 
+// The answer to a window's attributes: whether it is shown (mapped, and all
+// the windows it lies in too); false for a window that is gone.
+bool Viewable(xcb_connection_t* x, xcb_get_window_attributes_cookie_t cookie);
+
 // A client message about window to the window manager, sent to root.
 void SendToWindowManager(xcb_connection_t* x, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
                          const std::array<std::uint32_t, 4>& data);

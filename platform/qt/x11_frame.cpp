@@ -75,10 +75,7 @@ bool PlaceFrameByRightBottom(QWindow& window, int right, int bottom) {
 bool IsViewable(QWindow& window) {
     xcb_connection_t* x = x11::Connection();
     if (x == nullptr || window.handle() == nullptr) return false;
-    const auto id = static_cast<xcb_window_t>(window.winId());
-    const x11::ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, id), nullptr));
-    return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    return x11::Viewable(x, xcb_get_window_attributes(x, static_cast<xcb_window_t>(window.winId())));
 }
 
 }  // namespace platform::qt

@@ -40,12 +40,6 @@ QRect PlaceFrom(xcb_connection_t* x, const PlaceQuestion& question) {
     return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
 }
 
-bool ViewableFrom(xcb_connection_t* x, xcb_get_window_attributes_cookie_t cookie) {
-    const x11::ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(x, cookie, nullptr));
-    return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-}
-
 std::vector<xcb_window_t> OurWindows() {
     std::vector<xcb_window_t> ours;
     for (QWindow* window : QGuiApplication::allWindows()) {
@@ -102,7 +96,7 @@ Stacking StackingAround(xcb_connection_t* x, QWindow& window) {
     // Every answer is taken, so that none is left waiting on the connection.
     for (std::size_t i = others.size(); i-- > 0;) {
         const std::vector<std::uint32_t> state = x11::Items(x, questions[i].state);
-        const bool viewable = ViewableFrom(x, questions[i].attributes);
+        const bool viewable = x11::Viewable(x, questions[i].attributes);
         others[i].place = PlaceFrom(x, questions[i].place);
         if (Contains(state, x11::AtomOf(x, x11::Atom::WmStateHidden)) || !viewable) continue;
         others[i].fullScreen = Contains(state, x11::AtomOf(x, x11::Atom::WmStateFullScreen));
